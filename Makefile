@@ -1,0 +1,32 @@
+# Thin wrapper over CMake presets. `make demo` and `make test` work on a fresh Debian
+# machine: both install missing packages first.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+
+.PHONY: all deps configure build test demo asan tsan clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET)
+
+test: build
+	@ctest --preset $(PRESET)
+
+demo: build
+	@$(BUILD_DIR)/bin/glimmerpane demo
+
+asan:
+	@$(MAKE) --no-print-directory test PRESET=asan
+
+tsan:
+	@$(MAKE) --no-print-directory test PRESET=tsan
+
+clean:
+	rm -rf build

@@ -1,0 +1,115 @@
+// LogCall.cpp - the process-wide logger holder and the log call.
+#include "etwlogging/LogCall.h"
+
+#include <cstdarg>
+#include <mutex>
+#include <new>
+
+#include "etwlogging/WideFormat.h"
+
+namespace ETWLogging {
+
+namespace {
+
+LoggerBuilder& InstalledBuilder() {
+    static LoggerBuilder builder;
+    return builder;
+}
+
+std::once_flag g_holderOnce;
+LoggerHolder* g_holder = nullptr;
+
+// Frees the holder at process exit (or when the library is unloaded), which in turn
+// runs the teardown hook and destroys the logger.
+struct HolderReaper {
+    ~HolderReaper() {
+        delete g_holder;
+        g_holder = nullptr;
+    }
+} g_holderReaper;
+
+uint32_t Dispatch(CLoggingIf* logger, LogSeverity severity, const wchar_t* file, const wchar_t* function,
+                  uint32_t line, const std::wstring& message) {
+    if (auto* extended = dynamic_cast<CLoggingIf_ex*>(logger)) {
+        return extended->LogEx(severity, file, function, line, message.c_str());
+    }
+    return logger->Log(file, function, line, severity, message.c_str());
+}
+
+}  // namespace
+
+LoggerHolder::~LoggerHolder() {
+    if (teardownHook_) teardownHook_();
+    logger_.reset();
+}
+
+LoggerParameters& CurrentLoggerParameters() {
+    static LoggerParameters parameters;
+    return parameters;
+}
+
+void SetLoggerBuilder(LoggerBuilder builder) { InstalledBuilder() = std::move(builder); }
+
+LoggerHolder* GetLogger(const wchar_t* applicationName, const wchar_t* groupName, void* moduleHandle,
+                        const wchar_t* hostName, int32_t mechanism) {
+    std::call_once(g_holderOnce, [&] {
+        auto* holder = new (std::nothrow) LoggerHolder();
+        if (holder == nullptr) return;  // no logger for this process
+        LoggerParameters identity{applicationName, groupName, moduleHandle, hostName, mechanism};
+        if (const LoggerBuilder& build = InstalledBuilder()) {
+            try {
+                build(*holder, identity);
+            } catch (...) {
+                delete holder;
+                throw;  // leaves the once-flag unset: the next call tries again
+            }
+        }
+        g_holder = holder;
+    });
+    return g_holder;
+}
+
+LoggerHolder* CurrentLoggerHolder() {
+    const LoggerParameters& p = CurrentLoggerParameters();
+    return GetLogger(p.applicationName, p.groupName, p.moduleHandle, p.hostName, p.mechanism);
+}
+
+bool ShouldLog(const LoggerHolder* holder, LogSeverity severity) {
+    if (holder == nullptr || holder->logger() == nullptr) return false;
+    return holder->logger()->IsSeverityEnabled(severity);
+}
+
+uint32_t WriteLog(LoggerHolder* holder, LogSeverity severity, const wchar_t* file, const wchar_t* function,
+                  uint32_t line, const wchar_t* format, ...) {
+    if (holder == nullptr || holder->logger() == nullptr) return kErrorFunctionFailed;
+    CLoggingIf* logger = holder->logger();
+    if (const uint32_t status = logger->RegisterProvider(); status != 0) return status;
+
+    va_list args;
+    va_start(args, format);
+    std::wstring message = FormatWideV(format, args);
+    va_end(args);
+    if (message.size() > kMaxMessageLength) message.resize(kTruncatedMessageLength);
+    return Dispatch(logger, severity, file, function, line, message);
+}
+
+namespace {
+std::wstring FormatTextCapped(const wchar_t* text, ...) {
+    va_list args;
+    va_start(args, text);
+    std::wstring message = FormatWideCappedV(kTruncatedMessageLength, text, args);
+    va_end(args);
+    return message;
+}
+}  // namespace
+
+uint32_t WriteLogText(LoggerHolder* holder, LogSeverity severity, const wchar_t* file, const wchar_t* function,
+                      uint32_t line, const wchar_t* text) {
+    if (holder == nullptr || holder->logger() == nullptr) return kErrorFunctionFailed;
+    CLoggingIf* logger = holder->logger();
+    if (const uint32_t status = logger->RegisterProvider(); status != 0) return status;
+    if (!logger->IsSeverityEnabled(severity)) return 0;
+    return Dispatch(logger, severity, file, function, line, FormatTextCapped(text));
+}
+
+}  // namespace ETWLogging

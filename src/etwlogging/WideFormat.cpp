@@ -1,0 +1,43 @@
+// WideFormat.cpp - printf-style formatting into wide strings.
+#include "etwlogging/WideFormat.h"
+
+#include <cwchar>
+#include <vector>
+
+namespace ETWLogging {
+
+namespace {
+constexpr size_t kInitialCapacity = 512;
+constexpr size_t kCapacityLimit = size_t{1} << 24;  // 16 Mi characters
+}  // namespace
+
+std::wstring FormatWideV(const wchar_t* format, va_list args) {
+    if (format == nullptr) return std::wstring();
+    std::vector<wchar_t> buffer(kInitialCapacity);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        const int written = std::vswprintf(buffer.data(), buffer.size(), format, copy);
+        va_end(copy);
+        if (written >= 0) return std::wstring(buffer.data(), static_cast<size_t>(written));
+        if (buffer.size() >= kCapacityLimit) return std::wstring(format);
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
+std::wstring FormatWide(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::wstring text = FormatWideV(format, args);
+    va_end(args);
+    return text;
+}
+
+std::wstring FormatWideCappedV(size_t capacity, const wchar_t* format, va_list args) {
+    if (capacity == 0) return std::wstring();
+    std::wstring text = FormatWideV(format, args);
+    if (text.size() > capacity - 1) text.resize(capacity - 1);
+    return text;
+}
+
+}  // namespace ETWLogging

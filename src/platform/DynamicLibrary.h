@@ -1,0 +1,31 @@
+// DynamicLibrary.h - loading shared libraries and resolving their symbols.
+//
+// POSIX: dlopen/dlsym/dlclose. Windows: LoadLibraryExW/GetProcAddress/FreeLibrary.
+// Errors are Win32 codes on both sides (126 ERROR_MOD_NOT_FOUND, 127 ERROR_PROC_NOT_FOUND);
+// LastLoaderError() gives the loader's own text for messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace glimmerpane::platform {
+
+using LibraryHandle = void*;
+
+// Loads the library at path (a full path or a bare name to search). Null on failure,
+// with *error set to a Win32 code.
+LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error);
+void* FindSymbol(LibraryHandle library, const char* name, uint32_t* error);
+bool UnloadSharedLibrary(LibraryHandle library);
+
+// The loader's description of the last failure on this thread (may be empty).
+std::wstring LastLoaderError();
+
+// The platform's file name of a library given its base name ("Glimmerpane" ->
+// "Glimmerpane.so" or "Glimmerpane.dll").
+std::wstring LibraryFileName(const std::wstring& baseName);
+
+// The folder of the running executable, with a trailing separator.
+std::wstring ExecutableFolder();
+
+}  // namespace glimmerpane::platform

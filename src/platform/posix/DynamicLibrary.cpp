@@ -1,0 +1,55 @@
+// DynamicLibrary.cpp (POSIX side) - shared libraries through dlopen.
+#include "platform/DynamicLibrary.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::platform {
+
+namespace {
+thread_local std::wstring t_lastError;
+constexpr uint32_t kModNotFound = 126;
+constexpr uint32_t kProcNotFound = 127;
+}  // namespace
+
+LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error) {
+    void* library = dlopen(Kestrix::Utf8FromWide(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* text = dlerror();
+        t_lastError = text ? Kestrix::WideFromUtf8(text) : L"";
+        if (error) *error = kModNotFound;
+    }
+    return library;
+}
+
+void* FindSymbol(LibraryHandle library, const char* name, uint32_t* error) {
+    dlerror();
+    void* symbol = library ? dlsym(library, name) : nullptr;
+    if (symbol == nullptr) {
+        const char* text = dlerror();
+        t_lastError = text ? Kestrix::WideFromUtf8(text) : L"";
+        if (error) *error = kProcNotFound;
+    }
+    return symbol;
+}
+
+bool UnloadSharedLibrary(LibraryHandle library) { return library != nullptr && dlclose(library) == 0; }
+
+std::wstring LastLoaderError() { return t_lastError; }
+
+std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + L".so"; }
+
+std::wstring ExecutableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (length <= 0) return L"./";
+    std::string path(buffer, static_cast<size_t>(length));
+    path.erase(path.find_last_of('/') + 1);
+    return Kestrix::WideFromUtf8(path);
+}
+
+}  // namespace glimmerpane::platform

@@ -1,0 +1,139 @@
+// StringConvert.cpp - conversions between wide strings, UTF-8 and UTF-16.
+#include "utility/StringConvert.h"
+
+namespace Kestrix {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// Decodes the wide string into code points, pairing surrogates where wchar_t is 16-bit.
+template <class Visit>
+void ForEachCodePoint(std::wstring_view wide, Visit visit) {
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i]));
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+                const char32_t low = static_cast<char16_t>(wide[i + 1]);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    visit(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                    ++i;
+                    continue;
+                }
+            }
+        }
+        if (IsSurrogate(c) || c > 0x10FFFF) c = kReplacement;
+        visit(c);
+    }
+}
+
+void AppendWide(std::wstring& out, char32_t c) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+            return;
+        }
+    }
+    out.push_back(static_cast<wchar_t>(c));
+}
+
+}  // namespace
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+    std::wstring out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = 0;
+        char32_t c = 0;
+        if (lead < 0x80) { c = lead; length = 1; }
+        else if ((lead & 0xE0) == 0xC0) { c = lead & 0x1F; length = 2; }
+        else if ((lead & 0xF0) == 0xE0) { c = lead & 0x0F; length = 3; }
+        else if ((lead & 0xF8) == 0xF0) { c = lead & 0x07; length = 4; }
+        else { AppendWide(out, kReplacement); ++i; continue; }
+
+        bool valid = i + length <= utf8.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0) != 0x80) { valid = false; break; }
+            c = (c << 6) | (next & 0x3F);
+        }
+        static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!valid || c < kMinimum[length] || IsSurrogate(c) || c > 0x10FFFF) {
+            AppendWide(out, kReplacement);
+            ++i;
+            continue;
+        }
+        AppendWide(out, c);
+        i += length;
+    }
+    return out;
+}
+
+std::string Utf8FromWide(std::wstring_view wide) {
+    std::string out;
+    out.reserve(wide.size());
+    ForEachCodePoint(wide, [&](char32_t c) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    });
+    return out;
+}
+
+std::u16string Utf16FromWide(std::wstring_view wide) {
+    std::u16string out;
+    out.reserve(wide.size());
+    ForEachCodePoint(wide, [&](char32_t c) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    });
+    return out;
+}
+
+std::wstring WideFromUtf16(std::u16string_view utf16) {
+    std::wstring out;
+    out.reserve(utf16.size());
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        char32_t c = utf16[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            ++i;
+        } else if (IsSurrogate(c)) {
+            c = kReplacement;
+        }
+        AppendWide(out, c);
+    }
+    return out;
+}
+
+size_t Utf16Length(std::wstring_view wide) {
+    if constexpr (sizeof(wchar_t) == 2) return wide.size();
+    size_t units = 0;
+    ForEachCodePoint(wide, [&](char32_t c) { units += c >= 0x10000 ? 2 : 1; });
+    return units;
+}
+
+}  // namespace Kestrix

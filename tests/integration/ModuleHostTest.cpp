@@ -1,0 +1,89 @@
+// The host's contract, end to end: load the built module with the platform loader,
+// resolve its four exports and drive every entry in the host's order and out of it.
+#include <gtest/gtest.h>
+
+#include <glimmerpane/abi.h>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr ModuleStatus kSuccess = 0;
+constexpr ModuleStatus kInvalidParameter = 0x80000008;
+
+class ModuleHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library_ = dlopen(GP_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library_, nullptr) << dlerror();
+        createObject_ = reinterpret_cast<CreateObjectFn>(dlsym(library_, "CreateObject"));
+        releaseObject_ = reinterpret_cast<ReleaseObjectFn>(dlsym(library_, "ReleaseObject"));
+        versionStr_ = reinterpret_cast<GetVersionStrFn>(dlsym(library_, "GetVersionStr"));
+        versionNum_ = reinterpret_cast<GetVersionNumFn>(dlsym(library_, "GetVersionNum"));
+        ASSERT_TRUE(createObject_ && releaseObject_ && versionStr_ && versionNum_);
+        table_ = static_cast<const ModuleFunctionTable*>(createObject_(1006000));
+        ASSERT_NE(table_, nullptr);
+    }
+    void TearDown() override {
+        if (library_) dlclose(library_);
+    }
+
+    void* library_ = nullptr;
+    CreateObjectFn createObject_ = nullptr;
+    ReleaseObjectFn releaseObject_ = nullptr;
+    GetVersionStrFn versionStr_ = nullptr;
+    GetVersionNumFn versionNum_ = nullptr;
+    const ModuleFunctionTable* table_ = nullptr;
+};
+
+TEST_F(ModuleHost, ReportsItsVersion) {
+    EXPECT_EQ(versionNum_(), 1006000u);
+    EXPECT_STREQ(versionStr_(), "1.6.0");
+}
+
+TEST_F(ModuleHost, CreateObjectIgnoresItsArgumentAndAlwaysReturnsTheSameTable) {
+    EXPECT_EQ(createObject_(0), table_);
+    EXPECT_EQ(createObject_(0xFFFFFFFF), table_);
+    releaseObject_(nullptr);
+    releaseObject_(reinterpret_cast<void*>(0x1234));
+    EXPECT_EQ(createObject_(1006000), table_);
+}
+
+TEST_F(ModuleHost, ExportsNothingButTheFourFunctions) {
+    EXPECT_EQ(dlsym(library_, "_ZN6Vornik22GetModuleFunctionTableEv"), nullptr);
+    EXPECT_EQ(dlsym(library_, "_ZN6Vornik12createModuleEPPNS_6ModuleE"), nullptr);
+}
+
+TEST_F(ModuleHost, DrivesTheModuleInTheHostsOrder) {
+    ModuleHandle handle = nullptr;
+    ASSERT_EQ(table_->NewModule(&handle, L"IntegrationGroup"), kSuccess);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(table_->StartModule(handle), kSuccess);
+    EXPECT_EQ(table_->StopModule(handle), kSuccess);
+    EXPECT_EQ(table_->UninitializeModule(handle), kSuccess);
+    EXPECT_EQ(table_->DestroyModule(handle), kSuccess);
+}
+
+TEST_F(ModuleHost, RefusesMissingHandlesAtEveryEntry) {
+    EXPECT_EQ(table_->NewModule(nullptr, L"g"), kInvalidParameter);
+    EXPECT_EQ(table_->DestroyModule(nullptr), kInvalidParameter);
+    EXPECT_EQ(table_->InitializeModule(nullptr, L"", L"", 0, nullptr, nullptr, nullptr, nullptr), kInvalidParameter);
+    EXPECT_EQ(table_->InitializeModuleV2(nullptr, L"", L"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+              kInvalidParameter);
+    EXPECT_EQ(table_->StartModule(nullptr), kInvalidParameter);
+    EXPECT_EQ(table_->StopModule(nullptr), kInvalidParameter);
+    EXPECT_EQ(table_->UninitializeModule(nullptr), kInvalidParameter);
+    EXPECT_EQ(table_->DirectMessage(nullptr, nullptr, L"n", L"s", L""), kInvalidParameter);
+}
+
+TEST_F(ModuleHost, OutOfOrderCallsOnALiveHandleDoNotCrash) {
+    ModuleHandle handle = nullptr;
+    ASSERT_EQ(table_->NewModule(&handle, nullptr), kSuccess);
+    // Stop and uninitialise before start, a direct message before initialisation.
+    EXPECT_EQ(table_->StopModule(handle), kSuccess);
+    EXPECT_EQ(table_->UninitializeModule(handle), kSuccess);
+    EXPECT_EQ(table_->DirectMessage(handle, nullptr, L"n", L"s", L"{}"), kSuccess);
+    EXPECT_EQ(table_->DestroyModule(handle), kSuccess);
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// Tests of the entry functions through the function table, with their log records.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "etwlogging/LogCall.h"
+#include "module/ModuleFunctions.h"
+#include "module/ModuleHandle.h"
+#include "module/ModuleStatus.h"
+#include "support/RecordingLogger.h"
+
+namespace Vornik {
+namespace {
+
+using ETWLogging::LogSeverity;
+using gptest::LogCapture;
+
+const ModuleFunctionTable& Table() { return *GetModuleFunctionTable(); }
+
+// A module whose every operation throws or succeeds on request.
+class ScriptedModule : public Module {
+public:
+    bool throwing = false;
+    int calls = 0;
+    ModuleStatus initialize() override { return act(); }
+    ModuleStatus start() override { return act(); }
+    ModuleStatus stop() override { return act(); }
+    ModuleStatus uninitialize() override { return act(); }
+
+private:
+    ModuleStatus act() {
+        ++calls;
+        if (throwing) throw std::runtime_error("scripted failure");
+        return MODULE_STATUS_SUCCESS;
+    }
+};
+
+TEST(ModuleFunctions, TableIsStaticAndInContractOrder) {
+    EXPECT_EQ(GetModuleFunctionTable(), GetModuleFunctionTable());
+    EXPECT_NE(Table().NewModule, nullptr);
+    EXPECT_NE(Table().InitializeModuleV2, nullptr);
+    // InitializeModuleV2 is the eighth pointer, after DirectMessage.
+    EXPECT_EQ(offsetof(ModuleFunctionTable, InitializeModuleV2), 7 * sizeof(void*));
+    EXPECT_EQ(offsetof(ModuleFunctionTable, DirectMessage), 6 * sizeof(void*));
+}
+
+TEST(ModuleFunctions, NewModuleRefusesNullAddress) {
+    LogCapture capture;
+    EXPECT_EQ(Table().NewModule(nullptr, L"group"), MODULE_STATUS_INVALID_PARAMETER);
+    auto records = capture.withMessage(L"Invalid handle address.");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, LogSeverity::Error);
+    EXPECT_EQ(records[0].source, L"ModuleFunctions");
+    EXPECT_EQ(records[0].function, L"NewModule");
+}
+
+TEST(ModuleFunctions, EveryEntryRefusesNullAndEmptyHandles) {
+    Vornik::ModuleHandle withoutModule;  // module pointer null, no deleter
+    struct Entry {
+        const wchar_t* name;
+        std::function<ModuleStatus(::ModuleHandle)> call;
+    };
+    const std::wstring empty;
+    const Entry entries[] = {
+        {L"InitializeModule", [&](::ModuleHandle h) {
+             return Table().InitializeModule(h, L"", L"", 0, nullptr, nullptr, nullptr, nullptr); }},
+        {L"InitializeModuleV2", [&](::ModuleHandle h) {
+             return Table().InitializeModuleV2(h, L"", L"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }},
+        {L"StartModule", [](::ModuleHandle h) { return Table().StartModule(h); }},
+        {L"StopModule", [](::ModuleHandle h) { return Table().StopModule(h); }},
+        {L"UninitializeModule", [](::ModuleHandle h) { return Table().UninitializeModule(h); }},
+        {L"DirectMessage", [](::ModuleHandle h) { return Table().DirectMessage(h, nullptr, L"n", L"s", L""); }},
+    };
+    for (const Entry& entry : entries) {
+        for (::ModuleHandle handle : {static_cast<::ModuleHandle>(nullptr), static_cast<::ModuleHandle>(&withoutModule)}) {
+            LogCapture capture;
+            EXPECT_EQ(entry.call(handle), MODULE_STATUS_INVALID_PARAMETER) << entry.name;
+            auto records = capture.withMessage(L"Invalid handle.");
+            ASSERT_EQ(records.size(), 1u) << entry.name;
+            EXPECT_EQ(records[0].function, entry.name);
+            EXPECT_EQ(records[0].source, L"ModuleFunctions");
+            EXPECT_EQ(records[0].severity, LogSeverity::Error);
+        }
+    }
+}
+
+TEST(ModuleFunctions, DestroyRefusesOnlyANullHandle) {
+    LogCapture capture;
+    EXPECT_EQ(Table().DestroyModule(nullptr), MODULE_STATUS_INVALID_PARAMETER);
+    ASSERT_EQ(capture.withMessage(L"Invalid handle.").size(), 1u);
+    EXPECT_EQ(capture.withMessage(L"Invalid handle.")[0].function, L"DestroyModule");
+
+    auto* withoutModule = new Vornik::ModuleHandle();
+    withoutModule->deleter = [](Module* m) { delete m; };
+    EXPECT_EQ(Table().DestroyModule(withoutModule), MODULE_STATUS_SUCCESS);
+}
+
+TEST(ModuleFunctions, ThrowingBodiesBecomeUnknownExceptionAndTheHostGoesOn) {
+    ScriptedModule module;
+    module.throwing = true;
+    Vornik::ModuleHandle handle;
+    handle.module = &module;
+    EXPECT_EQ(Table().StartModule(&handle), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(Table().StopModule(&handle), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(Table().UninitializeModule(&handle), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    module.throwing = false;
+    EXPECT_EQ(Table().StartModule(&handle), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(module.calls, 4);
+}
+
+TEST(ModuleFunctions, LifecycleInTheHostsOrder) {
+    LogCapture capture;
+    ::ModuleHandle handle = nullptr;
+    ASSERT_EQ(Table().NewModule(&handle, nullptr), MODULE_STATUS_SUCCESS);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_TRUE(capture.has(LogSeverity::Normal, L"Successfully created Glimmerpane Module"));
+    EXPECT_EQ(Table().StartModule(handle), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(Table().StopModule(handle), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(Table().UninitializeModule(handle), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    auto destroyed = capture.withMessage(L"Glimmerpane Module destroyed");
+    ASSERT_EQ(destroyed.size(), 1u);
+    EXPECT_EQ(destroyed[0].function, L"Vornik::destroyModule");
+}
+
+TEST(ModuleFunctions, NewModuleTakesTheLoggingGroupOnlyWhenNonEmpty) {
+    ETWLogging::LoggerParameters& parameters = ETWLogging::CurrentLoggerParameters();
+    const ETWLogging::LoggerParameters saved = parameters;
+    static const wchar_t kGroup[] = L"HostGroup";
+
+    parameters.hostName = L"host";
+    ::ModuleHandle handle = nullptr;
+    ASSERT_EQ(Table().NewModule(&handle, L""), MODULE_STATUS_SUCCESS);
+    EXPECT_STREQ(parameters.hostName, L"host");
+    EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+
+    ASSERT_EQ(Table().NewModule(&handle, kGroup), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(parameters.groupName, kGroup);  // the pointer is kept, not a copy
+    EXPECT_EQ(parameters.hostName, nullptr);
+    EXPECT_EQ(parameters.applicationName, nullptr);
+    EXPECT_EQ(parameters.mechanism, 0);
+    EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    parameters = saved;
+}
+
+}  // namespace
+}  // namespace Vornik

@@ -1,0 +1,21 @@
+// TestMain.cpp - the main of every test binary: installs the recording logger.
+//
+// The group name is set before the logger is built, as NewModule would, so that a test
+// can check that the built logger kept the identity of its first use.
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "etwlogging/LogCall.h"
+
+namespace gptest {
+void InstallRecordingLoggerBuilder();
+}
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    ETWLogging::CurrentLoggerParameters().groupName = L"glimmerpane_tests";
+    gptest::InstallRecordingLoggerBuilder();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
