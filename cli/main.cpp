@@ -1,64 +1,63 @@
-// main.cpp - the glimmerpane command.
+// main.cpp - the glimmerpane command: dispatches to the registered subcommands.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "ModuleHost.h"
-#include "platform/DynamicLibrary.h"
+#include "Command.h"
+
+namespace glimmerpane::cli {
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: glimmerpane <command> [options]\n"
-    "\n"
-    "commands:\n"
-    "  demo        load the module beside this program and drive its lifecycle\n"
-    "  --version   print the module's version\n"
-    "  --help      show this text\n";
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "glimmerpane: %s\n", message.c_str());
-    return 1;
+std::vector<Command>& Registry() {
+    static std::vector<Command> commands;
+    return commands;
 }
 
-bool Check(const char* step, ModuleStatus status) {
-    std::printf("  %-20s %s\n", step, glimmerpane::cli::DescribeStatus(status).c_str());
-    return status == 0;
+void PrintUsage(FILE* out) {
+    std::fputs("usage: glimmerpane <command> [options]\n\ncommands:\n", out);
+    std::vector<Command> sorted = Registry();
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
+    for (const Command& c : sorted) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
+    std::fputs("\n'glimmerpane <command> --help' describes a command.\n", out);
 }
-
-int RunDemo() {
-    glimmerpane::cli::ModuleHost host;
-    const std::wstring path = glimmerpane::platform::ExecutableFolder() +
-                              glimmerpane::platform::LibraryFileName(L"Glimmerpane");
-    if (!host.load(path)) return Fail(host.error());
-    std::printf("Glimmerpane module %s (%u)\n", host.versionString(), host.versionNumber());
-    const ModuleFunctionTable* table = host.table();
-    ModuleHandle handle = nullptr;
-    if (!Check("NewModule", table->NewModule(&handle, L"GlimmerpaneDemo"))) return 1;
-    bool ok = Check("StartModule", table->StartModule(handle));
-    ok = Check("StopModule", table->StopModule(handle)) && ok;
-    ok = Check("UninitializeModule", table->UninitializeModule(handle)) && ok;
-    ok = Check("DestroyModule", table->DestroyModule(handle)) && ok;
-    return ok ? 0 : 1;
-}
-
 }  // namespace
 
+bool RegisterCommand(const Command& command) {
+    Registry().push_back(command);
+    return true;
+}
+
+const std::vector<Command>& Commands() { return Registry(); }
+
+int Fail(int exitCode, const std::string& message) {
+    std::fprintf(stderr, "glimmerpane: %s\n", message.c_str());
+    return exitCode;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+}  // namespace glimmerpane::cli
+
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    using namespace glimmerpane::cli;
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
     }
-    const std::string command = argv[1];
-    if (command == "demo") return RunDemo();
-    if (command == "--version") {
-        glimmerpane::cli::ModuleHost host;
-        if (!host.load(glimmerpane::platform::ExecutableFolder() +
-                       glimmerpane::platform::LibraryFileName(L"Glimmerpane")))
-            return Fail(host.error());
-        std::printf("%s\n", host.versionString());
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
         return 0;
     }
-    std::fprintf(stderr, "glimmerpane: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+    for (const Command& command : Commands()) {
+        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "glimmerpane: unknown command '%s'\n\n", name.c_str());
+    PrintUsage(stderr);
     return 2;
 }
