@@ -2,7 +2,11 @@
 #include "module/ModuleFunctions.h"
 
 #include "etwlogging/LogCall.h"
+#include "message/MessageBusClient.h"
+#include "message/MessageBusShimImpl.h"
+#include "module/BaseModule.h"
 #include "module/GuardedCall.h"
+#include "module/ModuleException.h"
 #include "module/ModuleFactory.h"
 #include "module/ModuleHandle.h"
 #include "module/ModuleStatus.h"
@@ -62,23 +66,77 @@ ModuleStatus DestroyModule(::ModuleHandle handle) {
     });
 }
 
-ModuleStatus InitializeModule(::ModuleHandle handle, const wchar_t* /*name*/, const wchar_t* /*secondName*/,
-                              uint32_t /*propertyCount*/, const wchar_t* const* /*propertyNames*/,
-                              const wchar_t* const* /*propertyValues*/, void* /*managerContext*/,
-                              ModuleManagerFunction /*managerFunction*/) {
-    Module* module = ModuleOf(handle, L"InitializeModule");
-    if (module == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
-    return guardedCall([&]() -> ModuleStatus { return module->initialize(); });
+// Builds the property map; a name already present keeps its first value.
+ModuleProperties BuildProperties(uint32_t count, const wchar_t* const* names, const wchar_t* const* values) {
+    ModuleProperties properties;
+    for (uint32_t i = 0; i < count; ++i) {
+        properties.emplace(names[i] ? names[i] : L"", values[i] ? values[i] : L"");
+    }
+    return properties;
 }
 
-ModuleStatus InitializeModuleV2(::ModuleHandle handle, const wchar_t* /*name*/, const wchar_t* /*secondName*/,
-                                uint32_t /*propertyCount*/, const wchar_t* const* /*propertyNames*/,
-                                const wchar_t* const* /*propertyValues*/, void* /*managerContext*/,
-                                ModuleManagerFunction /*managerFunction*/, void* /*busHandle*/,
-                                const MessageBusFunctions* /*busFunctions*/) {
+// The bus client of InitializeModule: the module loads the bus library itself.
+std::shared_ptr<MessageBus> CreateLibraryBusClient() {
+    GP_LOG_ERROR(kSource, L"Vornik::CreateLibraryBusClient",
+                 L"Loading the message bus library is not available in this build. Throwing ModuleException.");
+    throw ModuleException("Message bus library loading is not available");
+}
+
+// Base initialisation followed by the module's own initialize. makeBus creates the bus
+// client and throws ModuleException when it cannot.
+template <class MakeBus>
+ModuleStatus InitializeWithBus(Module* module, const wchar_t* name, const wchar_t* secondName, uint32_t propertyCount,
+                               const wchar_t* const* propertyNames, const wchar_t* const* propertyValues,
+                               void* managerContext, ModuleManagerFunction managerFunction, MakeBus makeBus,
+                               const wchar_t* failureFunction) {
+    if (dynamic_cast<BaseModule*>(module) == nullptr) return module->initialize();
+    if (propertyCount > 0 && (propertyNames == nullptr || propertyValues == nullptr)) {
+        GP_LOG_ERROR(kSource, failureFunction, L"Invalid property arrays for %lu properties.",
+                     static_cast<unsigned long>(propertyCount));
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    ModuleProperties properties = BuildProperties(propertyCount, propertyNames, propertyValues);
+    auto manager = std::make_shared<internal::ModuleManagerShim>(managerContext, managerFunction);
+    std::shared_ptr<MessageBus> bus = makeBus();
+    const ModuleStatus status = module->baseInitialize(name ? name : L"", secondName ? secondName : L"", properties,
+                                                       std::move(manager), std::move(bus));
+    if (status != MODULE_STATUS_SUCCESS) {
+        GP_LOG_ERROR(kSource, failureFunction, L"Failed to initialize base module. Error code %lu.",
+                     static_cast<unsigned long>(status));
+        return status;
+    }
+    return module->initialize();
+}
+
+ModuleStatus InitializeModule(::ModuleHandle handle, const wchar_t* name, const wchar_t* secondName,
+                              uint32_t propertyCount, const wchar_t* const* propertyNames,
+                              const wchar_t* const* propertyValues, void* managerContext,
+                              ModuleManagerFunction managerFunction) {
+    Module* module = ModuleOf(handle, L"InitializeModule");
+    if (module == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
+    return guardedCall([&]() -> ModuleStatus {
+        return InitializeWithBus(module, name, secondName, propertyCount, propertyNames, propertyValues,
+                                 managerContext, managerFunction, CreateLibraryBusClient,
+                                 L"InitializeModule::<lambda_58abad8c3f75145226833dd201090ca5>::operator ()");
+    });
+}
+
+ModuleStatus InitializeModuleV2(::ModuleHandle handle, const wchar_t* name, const wchar_t* secondName,
+                                uint32_t propertyCount, const wchar_t* const* propertyNames,
+                                const wchar_t* const* propertyValues, void* managerContext,
+                                ModuleManagerFunction managerFunction, void* busHandle,
+                                const MessageBusFunctions* busFunctions) {
     Module* module = ModuleOf(handle, L"InitializeModuleV2");
     if (module == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
-    return guardedCall([&]() -> ModuleStatus { return module->initialize(); });
+    return guardedCall([&]() -> ModuleStatus {
+        auto makeHostBus = [&]() -> std::shared_ptr<MessageBus> {
+            auto shim = std::make_shared<MessageBusShimImpl>(busHandle, busFunctions);
+            return std::make_shared<MessageBusClient>(std::move(shim), nullptr);
+        };
+        return InitializeWithBus(module, name, secondName, propertyCount, propertyNames, propertyValues,
+                                 managerContext, managerFunction, makeHostBus,
+                                 L"InitializeModuleV2::<lambda_96daee33e89e92ae57e475e1503d7a7b>::operator ()");
+    });
 }
 
 ModuleStatus StartModule(::ModuleHandle handle) {
@@ -99,11 +157,16 @@ ModuleStatus UninitializeModule(::ModuleHandle handle) {
     return guardedCall([&]() -> ModuleStatus { return module->uninitialize(); });
 }
 
-ModuleStatus DirectMessage(::ModuleHandle handle, const MessageHeader* /*header*/, const wchar_t* /*name*/,
-                           const wchar_t* /*sender*/, const wchar_t* /*userData*/) {
+ModuleStatus DirectMessage(::ModuleHandle handle, const MessageHeader* header, const wchar_t* name,
+                           const wchar_t* sender, const wchar_t* userData) {
     Module* module = ModuleOf(handle, L"DirectMessage");
     if (module == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
-    return guardedCall([&]() -> ModuleStatus { return MODULE_STATUS_SUCCESS; });
+    return guardedCall([&]() -> ModuleStatus {
+        auto message = std::make_shared<Message>(name, sender, userData);
+        message->copyHeader(header);
+        if (auto* base = dynamic_cast<BaseModule*>(module)) return base->directMessage(std::move(message));
+        return MODULE_STATUS_SUCCESS;
+    });
 }
 
 // The order of the members is the contract with the host.

@@ -8,6 +8,5 @@ namespace Vornik {
 ModuleStatus GlimmerpaneImpl::initialize() { return MODULE_STATUS_SUCCESS; }
 ModuleStatus GlimmerpaneImpl::start() { return MODULE_STATUS_SUCCESS; }
 ModuleStatus GlimmerpaneImpl::stop() { return MODULE_STATUS_SUCCESS; }
-ModuleStatus GlimmerpaneImpl::uninitialize() { return MODULE_STATUS_SUCCESS; }
 
 }  // namespace Vornik

@@ -5,11 +5,11 @@
 // uninitialize, one call at a time.
 #pragma once
 
-#include "module/Module.h"
+#include "module/BaseModule.h"
 
 namespace Vornik {
 
-class GlimmerpaneImpl : public Module {
+class GlimmerpaneImpl : public BaseModule {
 public:
     GlimmerpaneImpl() = default;
     ~GlimmerpaneImpl() override = default;
@@ -17,7 +17,6 @@ public:
     ModuleStatus initialize() override;
     ModuleStatus start() override;
     ModuleStatus stop() override;
-    ModuleStatus uninitialize() override;
 };
 
 }  // namespace Vornik

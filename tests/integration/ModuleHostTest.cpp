@@ -6,10 +6,15 @@
 
 #include <dlfcn.h>
 
+#include "support/FakeBus.h"
+
 namespace {
 
 constexpr ModuleStatus kSuccess = 0;
 constexpr ModuleStatus kInvalidParameter = 0x80000008;
+constexpr ModuleStatus kUnknownException = 0x8000000F;
+
+ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
 class ModuleHost : public ::testing::Test {
 protected:
@@ -55,12 +60,34 @@ TEST_F(ModuleHost, ExportsNothingButTheFourFunctions) {
 }
 
 TEST_F(ModuleHost, DrivesTheModuleInTheHostsOrder) {
+    gptest::FakeBus bus;
     ModuleHandle handle = nullptr;
     ASSERT_EQ(table_->NewModule(&handle, L"IntegrationGroup"), kSuccess);
     ASSERT_NE(handle, nullptr);
+    const wchar_t* names[] = {L"a", L"b"};
+    const wchar_t* values[] = {L"1", L"2"};
+    int context = 0;
+    EXPECT_EQ(table_->InitializeModuleV2(handle, L"Glimmerpane", L"second", 2, names, values, &context, NoManager,
+                                         bus.handle(), gptest::FakeBus::functions()),
+              kSuccess);
+    EXPECT_EQ(table_->DirectMessage(handle, nullptr, L"nobody.listens", L"host", L""), kSuccess);
     EXPECT_EQ(table_->StartModule(handle), kSuccess);
     EXPECT_EQ(table_->StopModule(handle), kSuccess);
     EXPECT_EQ(table_->UninitializeModule(handle), kSuccess);
+    EXPECT_EQ(table_->DestroyModule(handle), kSuccess);
+}
+
+TEST_F(ModuleHost, InitializeV2WithoutABusHandleIsContained) {
+    gptest::FakeBus bus;
+    ModuleHandle handle = nullptr;
+    ASSERT_EQ(table_->NewModule(&handle, nullptr), kSuccess);
+    int context = 0;
+    EXPECT_EQ(table_->InitializeModuleV2(handle, L"Glimmerpane", L"", 0, nullptr, nullptr, &context, NoManager,
+                                         nullptr, gptest::FakeBus::functions()),
+              kUnknownException);
+    EXPECT_EQ(table_->InitializeModuleV2(handle, L"Glimmerpane", L"", 0, nullptr, nullptr, &context, NoManager,
+                                         bus.handle(), nullptr),
+              kUnknownException);
     EXPECT_EQ(table_->DestroyModule(handle), kSuccess);
 }
 

@@ -26,6 +26,10 @@ public:
     ModuleStatus start() override { return act(); }
     ModuleStatus stop() override { return act(); }
     ModuleStatus uninitialize() override { return act(); }
+    ModuleStatus baseInitialize(const std::wstring&, const std::wstring&, const ModuleProperties&,
+                                std::shared_ptr<internal::ModuleManagerShim>, std::shared_ptr<MessageBus>) override {
+        return act();
+    }
 
 private:
     ModuleStatus act() {
