@@ -1,0 +1,439 @@
+// Tests of the JSON document wrapper: parsing, member reads and writes, member order,
+// deep copies, and bad input (malformed text, wrong types, huge, deep, non-BMP, NUL).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ThreadStack.h"
+#include "render/JSONParser.h"
+#include "support/RecordingLogger.h"
+
+namespace Vornik {
+namespace {
+
+using ETWLogging::LogSeverity;
+
+JSONParser Parsed(const std::wstring& text) {
+    JSONParser json;
+    EXPECT_TRUE(json.parse(text)) << "fixture text must parse";
+    return json;
+}
+
+// ---- parse ----
+
+struct ParseCase {
+    const wchar_t* text;
+    bool ok;
+    const wchar_t* serialized;  // toString after the parse
+};
+
+class JSONParserParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(JSONParserParse, ResultAndDocument) {
+    const ParseCase& c = GetParam();
+    JSONParser json;
+    json.setString(L"stale", L"x");
+    gptest::LogCapture log;
+    EXPECT_EQ(json.parse(c.text), c.ok) << c.text;
+    EXPECT_EQ(json.toString(), c.serialized);
+    if (!c.ok) {
+        EXPECT_EQ(log.containing(L"JSON parse failed at offset").size(), 1u);
+        std::wstring out = L"untouched";
+        EXPECT_FALSE(json.getString(L"stale", out));
+        EXPECT_EQ(out, L"untouched");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JSONParserParse,
+    ::testing::Values(ParseCase{L"", false, L"null"}, ParseCase{L"{}", true, L"{}"},
+                      ParseCase{L" \n{ } \t", true, L"{}"}, ParseCase{L"{} x", false, L"null"},
+                      ParseCase{L"{}{}", false, L"null"}, ParseCase{L"{\"a\":", false, L"null"},
+                      ParseCase{L"not json", false, L"null"}, ParseCase{L"{1:2}", false, L"null"},
+                      ParseCase{L"{\"a\":1e400}", false, L"null"},
+                      ParseCase{L"{\"a\":\"\\uD83D\"}", false, L"null"},
+                      ParseCase{L"{\"a\":[1,-2,3.5,true,null],\"b\":{\"c\":\"d\"}}", true,
+                                L"{\"a\":[1,-2,3.5,true,null],\"b\":{\"c\":\"d\"}}"},
+                      ParseCase{L"{\"big\":18446744073709551615,\"neg\":-9223372036854775808}", true,
+                                L"{\"big\":18446744073709551615,\"neg\":-9223372036854775808}"},
+                      ParseCase{L"[1,2]", true, L"[1,2]"}, ParseCase{L"\"text\"", true, L"\"text\""}));
+
+TEST(JSONParser, FreshDocumentIsAnEmptyObject) {
+    JSONParser json;
+    EXPECT_EQ(json.toString(), L"{}");
+}
+
+TEST(JSONParser, RootThatIsNotAnObjectParsesWithAWarningAndRefusesWrites) {
+    gptest::LogCapture log;
+    JSONParser json;
+    ASSERT_TRUE(json.parse(L"[{\"a\":\"b\"}]"));
+    EXPECT_TRUE(log.has(LogSeverity::Warning, L"JSON text parsed, but its root is not an object."));
+    std::wstring out;
+    EXPECT_FALSE(json.getString(L"a", out));
+    std::vector<JSONParser> list;
+    EXPECT_FALSE(json.getArray(L"a", list));
+    json.setString(L"a", L"c");
+    json.setBool(L"o", L"k", true);
+    json.appendToArray(L"l", JSONParser());
+    EXPECT_EQ(json.toString(), L"[{\"a\":\"b\"}]");
+    EXPECT_EQ(log.withMessage(L"The document's root is not an object. Document left unchanged.").size(), 3u);
+}
+
+TEST(JSONParser, EmbeddedNulEndsTheTextAndIsReported) {
+    gptest::LogCapture log;
+    JSONParser json;
+    const std::wstring text(L"{\"a\":true}\0{\"b\":1}", 18);
+    EXPECT_TRUE(json.parse(text));
+    EXPECT_EQ(json.toString(), L"{\"a\":true}");
+    EXPECT_EQ(log.withMessage(L"JSON text holds a NUL character at offset 10 of 18; the text after it was not read.")
+                  .size(),
+              1u);
+
+    const std::wstring cut(L"{\"a\":\0true}", 11);
+    EXPECT_FALSE(json.parse(cut));
+    EXPECT_EQ(log.containing(L"JSON parse failed at offset 5").size(), 1u);
+}
+
+TEST(JSONParser, CharactersAboveTheBasicPlaneSurviveEveryRoad) {
+    const std::wstring smiley = L"\U0001F600";
+    // Escaped surrogate pair in the text.
+    JSONParser escaped = Parsed(L"{\"s\":\"a\\uD83D\\uDE00b\"}");
+    std::wstring out;
+    ASSERT_TRUE(escaped.getString(L"s", out));
+    EXPECT_EQ(out, L"a" + smiley + L"b");
+    // Literal character in the text, as key and value.
+    JSONParser literal = Parsed(L"{\"" + smiley + L"\":\"" + smiley + L"\"}");
+    ASSERT_TRUE(literal.getString(smiley, out));
+    EXPECT_EQ(out, smiley);
+    // Written, serialized and read back.
+    JSONParser written;
+    written.setString(L"k", smiley + L"\u00e9\u4e2d");
+    EXPECT_EQ(written.toString(), L"{\"k\":\"" + smiley + L"\u00e9\u4e2d\"}");
+    JSONParser again = Parsed(written.toString());
+    ASSERT_TRUE(again.getString(L"k", out));
+    EXPECT_EQ(out, smiley + L"\u00e9\u4e2d");
+}
+
+TEST(JSONParser, StringsWithNulAreStoredWholeAndReadToTheNul) {
+    JSONParser json;
+    json.setString(L"k", std::wstring(L"ab\0cd", 5));
+    EXPECT_EQ(json.toString(), L"{\"k\":\"ab\\u0000cd\"}");
+    std::wstring out;
+    ASSERT_TRUE(json.getString(L"k", out));
+    EXPECT_EQ(out, L"ab");
+    // Keys compare by their full length: "k\0x" is not "k".
+    JSONParser keys;
+    keys.setString(std::wstring(L"k\0x", 3), L"first");
+    keys.setString(L"k", L"second");
+    ASSERT_TRUE(keys.getString(L"k", out));
+    EXPECT_EQ(out, L"second");
+}
+
+TEST(JSONParser, MegabyteDocumentsParseAndRoundTrip) {
+    const std::wstring big(1 << 20, L'x');
+    std::wstring text = L"{\"big\":\"" + big + L"\",\"list\":[";
+    for (int i = 0; i < 50000; ++i) text += (i ? L"," : L"") + std::to_wstring(i);
+    text += L"]}";
+    JSONParser json = Parsed(text);
+    std::wstring out;
+    ASSERT_TRUE(json.getString(L"big", out));
+    EXPECT_EQ(out.size(), big.size());
+    EXPECT_EQ(json.toString(), text);
+}
+
+std::wstring Nested(size_t depth, bool closed) {
+    std::wstring text = L"{\"deep\":";
+    text.append(depth, L'[');
+    if (closed) {
+        text.append(depth, L']');
+        text += L"}";
+    }
+    return text;
+}
+
+TEST(JSONParser, HundredThousandLevelsNeedNoStack) {
+    const std::wstring deep = Nested(100000, true);
+    const std::wstring open = Nested(100000, false);
+    bool parsed = false, refused = false, sameText = false, copied = false, object = false;
+    // 256 KiB: a quarter of a Windows default stack, far less than one byte per level
+    // times the depth, so any recursion over the levels would crash this thread.
+    ASSERT_TRUE(glimmerpane::platform::RunOnThreadWithStack(256 * 1024, [&] {
+        JSONParser json;
+        parsed = json.parse(deep);
+        sameText = json.toString() == deep;
+        JSONParser copy(json);
+        copied = copy.toString() == deep;
+        JSONParser holder;
+        holder.setObject(L"inner", json);
+        JSONParser back;
+        object = holder.getObject(L"inner", back) && back.toString() == deep;
+        std::vector<JSONParser> list;
+        list.push_back(json);
+        holder.setArray(L"list", list);
+        holder.appendToArray(L"list", copy);
+        JSONParser bad;
+        refused = !bad.parse(open);
+    }));
+    EXPECT_TRUE(parsed);
+    EXPECT_TRUE(sameText);
+    EXPECT_TRUE(copied);
+    EXPECT_TRUE(object);
+    EXPECT_TRUE(refused);
+}
+
+// ---- getters ----
+
+const wchar_t* kReadFixture =
+    L"{\"s\":\"text\",\"n\":5,\"t\":true,\"f\":false,\"o\":{\"s\":\"inner\",\"t\":true,\"n\":1},"
+    L"\"one\":[{\"s\":\"only\",\"t\":false}],\"two\":[{\"s\":\"first\",\"t\":true},{\"s\":\"second\"}],"
+    L"\"scalar\":[\"s\"],\"empty\":[],\"dup\":\"first\",\"dup\":\"second\"}";
+
+enum class Getter { String, Bool, NestedString, NestedBool, ArrayString, ArrayBool };
+
+struct GetCase {
+    Getter getter;
+    const wchar_t* outer;  // object or array name for the two-name forms
+    const wchar_t* key;
+    bool found;
+    const wchar_t* text;  // expected string
+    bool flag;            // expected boolean
+};
+
+class JSONParserGet : public ::testing::TestWithParam<GetCase> {};
+
+TEST_P(JSONParserGet, FindsOnlyTheRightTypeAndLeavesOutputOtherwise) {
+    const GetCase& c = GetParam();
+    JSONParser json = Parsed(kReadFixture);
+    std::wstring text = L"untouched";
+    bool flag = true;
+    bool sentinelFlag = true;
+    bool found = false;
+    switch (c.getter) {
+        case Getter::String: found = json.getString(c.key, text); break;
+        case Getter::Bool: found = json.getBool(c.key, flag); break;
+        case Getter::NestedString: found = json.getString(c.outer, c.key, text); break;
+        case Getter::NestedBool: found = json.getBool(c.outer, c.key, flag); break;
+        case Getter::ArrayString: found = json.getArrayString(c.outer, c.key, text); break;
+        case Getter::ArrayBool: found = json.getArrayBool(c.outer, c.key, flag); break;
+    }
+    EXPECT_EQ(found, c.found);
+    const bool readsText = c.getter == Getter::String || c.getter == Getter::NestedString ||
+                           c.getter == Getter::ArrayString;
+    if (found && readsText) {
+        EXPECT_EQ(text, c.text);
+    } else if (found) {
+        EXPECT_EQ(flag, c.flag);
+    } else {
+        EXPECT_EQ(text, L"untouched");
+        EXPECT_EQ(flag, sentinelFlag);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JSONParserGet,
+    ::testing::Values(
+        GetCase{Getter::String, L"", L"s", true, L"text", false},
+        GetCase{Getter::String, L"", L"n", false, L"", false},  // a number is not a string
+        GetCase{Getter::String, L"", L"t", false, L"", false},
+        GetCase{Getter::String, L"", L"missing", false, L"", false},
+        GetCase{Getter::String, L"", L"S", false, L"", false},  // names are case-sensitive
+        GetCase{Getter::String, L"", L"dup", true, L"first", false},  // the first of a name wins
+        GetCase{Getter::Bool, L"", L"t", true, L"", true}, GetCase{Getter::Bool, L"", L"f", true, L"", false},
+        GetCase{Getter::Bool, L"", L"s", false, L"", false}, GetCase{Getter::Bool, L"", L"n", false, L"", false},
+        GetCase{Getter::NestedString, L"o", L"s", true, L"inner", false},
+        GetCase{Getter::NestedString, L"o", L"n", false, L"", false},
+        GetCase{Getter::NestedString, L"s", L"s", false, L"", false},  // outer member is a string
+        GetCase{Getter::NestedString, L"missing", L"s", false, L"", false},
+        GetCase{Getter::NestedBool, L"o", L"t", true, L"", true},
+        GetCase{Getter::NestedBool, L"o", L"s", false, L"", false},
+        GetCase{Getter::NestedBool, L"one", L"t", false, L"", false},  // outer member is an array
+        GetCase{Getter::ArrayString, L"one", L"s", true, L"only", false},
+        GetCase{Getter::ArrayString, L"two", L"s", false, L"", false},  // two elements
+        GetCase{Getter::ArrayString, L"scalar", L"s", false, L"", false},  // element not an object
+        GetCase{Getter::ArrayString, L"empty", L"s", false, L"", false},
+        GetCase{Getter::ArrayString, L"o", L"s", false, L"", false},  // not an array
+        GetCase{Getter::ArrayString, L"one", L"t", false, L"", false},
+        GetCase{Getter::ArrayBool, L"one", L"t", true, L"", false},
+        GetCase{Getter::ArrayBool, L"two", L"t", false, L"", false},
+        GetCase{Getter::ArrayBool, L"scalar", L"t", false, L"", false}));
+
+TEST(JSONParser, GettersOnAFailedParseFindNothing) {
+    JSONParser json;
+    EXPECT_FALSE(json.parse(L"{\"s\":\"x\""));
+    std::wstring s;
+    bool b = false;
+    JSONParser o;
+    JSONParser::StringMap map;
+    std::vector<JSONParser> list;
+    EXPECT_FALSE(json.getString(L"s", s) || json.getBool(L"s", b) || json.getString(L"o", L"s", s) ||
+                 json.getArrayString(L"a", L"s", s) || json.getStringMap(L"s", map) || json.getObject(L"s", o) ||
+                 json.getArray(L"s", list));
+}
+
+TEST(JSONParser, StringMapConvertsAndSkipsByType) {
+    JSONParser json = Parsed(
+        L"{\"m\":{\"s\":\"str\",\"t\":true,\"f\":false,\"five\":5,\"neg\":-7,\"max\":2147483647,"
+        L"\"over\":2147483648,\"min\":-2147483648,\"frac\":1.5,\"nil\":null,\"obj\":{},\"arr\":[],"
+        L"\"d\":\"one\",\"d\":\"two\"},\"notobj\":[1]}");
+    JSONParser::StringMap map{{L"keep", L"me"}};
+    ASSERT_TRUE(json.getStringMap(L"m", map));
+    const JSONParser::StringMap expected{{L"keep", L"me"}, {L"s", L"str"},    {L"t", L"1"},
+                                         {L"f", L"0"},     {L"five", L"5"},   {L"neg", L"-7"},
+                                         {L"max", L"2147483647"}, {L"min", L"-2147483648"}, {L"d", L"two"}};
+    EXPECT_EQ(map, expected);
+    JSONParser::StringMap untouched{{L"a", L"b"}};
+    EXPECT_FALSE(json.getStringMap(L"notobj", untouched));
+    EXPECT_FALSE(json.getStringMap(L"missing", untouched));
+    EXPECT_EQ(untouched.size(), 1u);
+}
+
+// ---- writers and member order ----
+
+TEST(JSONParser, ReplacingWritersMoveTheMemberToTheEnd) {
+    JSONParser json;
+    json.setString(L"a", L"1");
+    json.setString(L"b", L"2");
+    json.setString(L"a", L"3");
+    EXPECT_EQ(json.toString(), L"{\"b\":\"2\",\"a\":\"3\"}");
+
+    // The last member takes the removed member's slot.
+    JSONParser order;
+    order.setBool(L"a", true);
+    order.setBool(L"b", true);
+    order.setBool(L"c", true);
+    order.setBool(L"a", false);
+    EXPECT_EQ(order.toString(), L"{\"c\":true,\"b\":true,\"a\":false}");
+
+    JSONParser inner = Parsed(L"{\"x\":1}");
+    order.setObject(L"b", inner);
+    EXPECT_EQ(order.toString(), L"{\"c\":true,\"a\":false,\"b\":{\"x\":1}}");
+    order.setArray(L"c", {inner, JSONParser()});
+    EXPECT_EQ(order.toString(), L"{\"b\":{\"x\":1},\"a\":false,\"c\":[{\"x\":1},{}]}");
+    order.setString(L"c", L"s");  // a replacement may change the type
+    EXPECT_EQ(order.toString(), L"{\"b\":{\"x\":1},\"a\":false,\"c\":\"s\"}");
+}
+
+TEST(JSONParser, NestedWritesAppendWithoutLookingForTheKey) {
+    JSONParser json;
+    json.setString(L"o", L"k", L"v");
+    json.setBool(L"o", L"k", true);
+    json.setString(L"p", L"k", L"w");
+    EXPECT_EQ(json.toString(), L"{\"o\":{\"k\":\"v\",\"k\":true},\"p\":{\"k\":\"w\"}}");
+    std::wstring out;
+    ASSERT_TRUE(json.getString(L"o", L"k", out));
+    EXPECT_EQ(out, L"v");
+}
+
+TEST(JSONParser, AddObjectAppendsDuplicatesAndCopiesItself) {
+    JSONParser json;
+    json.setString(L"s", L"x");
+    json.addObject(L"self", json);
+    json.addObject(L"self", JSONParser());
+    EXPECT_EQ(json.toString(), L"{\"s\":\"x\",\"self\":{\"s\":\"x\"},\"self\":{}}");
+}
+
+TEST(JSONParser, AppendToArrayMakesOneArray) {
+    JSONParser json;
+    JSONParser tile;
+    tile.setString(L"t", L"1");
+    json.appendToArray(L"tiles", tile);
+    tile.setString(L"t", L"2");
+    json.appendToArray(L"tiles", tile);
+    EXPECT_EQ(json.toString(), L"{\"tiles\":[{\"t\":\"1\"},{\"t\":\"2\"}]}");
+    json.appendToArray(L"tiles", json);  // a copy of itself, taken before the append
+    EXPECT_EQ(json.toString(),
+              L"{\"tiles\":[{\"t\":\"1\"},{\"t\":\"2\"},{\"tiles\":[{\"t\":\"1\"},{\"t\":\"2\"}]}]}");
+}
+
+struct ConflictCase {
+    const char* name;
+    void (*write)(JSONParser&);
+    const wchar_t* message;
+};
+
+class JSONParserConflict : public ::testing::TestWithParam<ConflictCase> {};
+
+TEST_P(JSONParserConflict, WrongTypedMemberLeavesTheDocumentUnchanged) {
+    const wchar_t* text = L"{\"o\":\"string\",\"l\":{\"a\":1}}";
+    JSONParser json = Parsed(text);
+    gptest::LogCapture log;
+    GetParam().write(json);
+    EXPECT_EQ(json.toString(), text);
+    const auto records = log.withMessage(GetParam().message);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, LogSeverity::Warning);
+    EXPECT_EQ(records[0].source, L"render\\JSONParser");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JSONParserConflict,
+    ::testing::Values(
+        ConflictCase{"setStringNested", [](JSONParser& j) { j.setString(L"o", L"k", L"v"); },
+                     L"Member o is not an object. Document left unchanged."},
+        ConflictCase{"setBoolNested", [](JSONParser& j) { j.setBool(L"o", L"k", true); },
+                     L"Member o is not an object. Document left unchanged."},
+        ConflictCase{"appendToArray", [](JSONParser& j) { j.appendToArray(L"l", JSONParser()); },
+                     L"Member l is not an array. Document left unchanged."},
+        ConflictCase{"appendToString", [](JSONParser& j) { j.appendToArray(L"o", JSONParser()); },
+                     L"Member o is not an array. Document left unchanged."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- copies ----
+
+TEST(JSONParser, CopiesAreDeepAndIndependent) {
+    JSONParser original = Parsed(L"{\"o\":{\"s\":\"a\"},\"l\":[{\"x\":true}]}");
+    JSONParser copy(original);
+    original.setString(L"o", L"changed");
+    std::wstring out;
+    ASSERT_TRUE(copy.getString(L"o", L"s", out));
+    EXPECT_EQ(out, L"a");
+
+    JSONParser assigned;
+    assigned = copy;
+    assigned = assigned;
+    copy.setBool(L"extra", true);
+    EXPECT_EQ(assigned.toString(), L"{\"o\":{\"s\":\"a\"},\"l\":[{\"x\":true}]}");
+
+    JSONParser object = Parsed(L"{\"old\":1}");
+    ASSERT_TRUE(assigned.getObject(L"o", object));
+    assigned.setString(L"o", L"s", L"appended");
+    EXPECT_EQ(object.toString(), L"{\"s\":\"a\"}");
+
+    JSONParser untouched = Parsed(L"{\"keep\":1}");
+    EXPECT_FALSE(assigned.getObject(L"l", untouched));
+    EXPECT_FALSE(assigned.getObject(L"missing", untouched));
+    EXPECT_EQ(untouched.toString(), L"{\"keep\":1}");
+
+    JSONParser moved(std::move(untouched));
+    EXPECT_EQ(moved.toString(), L"{\"keep\":1}");
+    EXPECT_EQ(untouched.toString(), L"{}");  // NOLINT(bugprone-use-after-move): the moved-from state is specified
+}
+
+struct ArrayCase {
+    const wchar_t* text;
+    bool result;
+    std::vector<std::wstring> appended;  // serialized elements after the one already in the vector
+};
+
+class JSONParserGetArray : public ::testing::TestWithParam<ArrayCase> {};
+
+TEST_P(JSONParserGetArray, AppendsObjectsUpToTheFirstOther) {
+    JSONParser json = Parsed(GetParam().text);
+    std::vector<JSONParser> list(1);
+    EXPECT_EQ(json.getArray(L"a", list), GetParam().result);
+    ASSERT_EQ(list.size(), GetParam().appended.size() + 1);
+    EXPECT_EQ(list[0].toString(), L"{}");
+    for (size_t i = 0; i < GetParam().appended.size(); ++i) EXPECT_EQ(list[i + 1].toString(), GetParam().appended[i]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, JSONParserGetArray,
+                         ::testing::Values(ArrayCase{L"{}", true, {}}, ArrayCase{L"{\"a\":[]}", true, {}},
+                                           ArrayCase{L"{\"a\":{}}", false, {}},
+                                           ArrayCase{L"{\"a\":[{\"x\":1},{\"y\":[2]}]}", true,
+                                                     {L"{\"x\":1}", L"{\"y\":[2]}"}},
+                                           ArrayCase{L"{\"a\":[{\"x\":1},3,{\"y\":2}]}", false, {L"{\"x\":1}"}},
+                                           ArrayCase{L"{\"a\":[null]}", false, {}}));
+
+}  // namespace
+}  // namespace Vornik
