@@ -1,12 +1,274 @@
-// GlimmerpaneImpl.cpp - the tile module's lifecycle.
+// GlimmerpaneImpl.cpp - the tile module's lifecycle, worker and status handlers.
 #include "tiles/GlimmerpaneImpl.h"
 
+#include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
+#include "render/JSONParser.h"
 
 namespace Vornik {
 
-ModuleStatus GlimmerpaneImpl::initialize() { return MODULE_STATUS_SUCCESS; }
-ModuleStatus GlimmerpaneImpl::start() { return MODULE_STATUS_SUCCESS; }
-ModuleStatus GlimmerpaneImpl::stop() { return MODULE_STATUS_SUCCESS; }
+namespace {
+
+constexpr const wchar_t* kSource = L"GlimmerpaneImpl";
+
+// Parses the user data of a status message; logs and returns false when it is not JSON.
+bool ParseUserData(const std::shared_ptr<Message>& message, JSONParser& json, const wchar_t* function) {
+    if (json.parse(message->getUserData())) return true;
+    GP_LOG_ERROR(kSource, function, L"Invalid message: %ls with UserData %ls", message->getName().c_str(),
+                 message->getUserData().c_str());
+    return false;
+}
+
+bool MissingKey(const wchar_t* function, const wchar_t* text) {
+    GP_LOG_ERROR(kSource, function, L"%ls", text);
+    return false;
+}
+
+}  // namespace
+
+const std::vector<std::wstring>& GlimmerpaneImpl::statusMessageNames() {
+    static const std::vector<std::wstring> names = {
+        L"Core.Protection.State",        L"Core.Antivirus.LastScanTime",         L"Core.Antivirus.RTSState",
+        L"Core.Firewall.State",          L"Core.Antivirus.DATState",             L"Core.Update.State",
+        L"Core.ProductState.ProductListChange", L"Core.ProductState.3rdPartyListChange",
+    };
+    return names;
+}
+
+GlimmerpaneImpl::GlimmerpaneImpl(std::shared_ptr<ProcState> state)
+    : BaseModule(nullptr), state_(state ? std::move(state) : std::make_shared<ProcState>()) {
+    state_->reset();
+}
+
+GlimmerpaneImpl::~GlimmerpaneImpl() {
+    // The subscription callbacks point at this object's queue: withdraw them before any
+    // member goes (the bus guarantees no callback once they are withdrawn).
+    releaseMessageBus();
+    // A host that destroys a started module without stopping it would otherwise take the
+    // process down with a joinable thread.
+    if (worker_.joinable()) {
+        queue_.shutdown();
+        worker_.join();
+    }
+}
+
+void GlimmerpaneImpl::buildHandlerTable() {
+    static const std::pair<const wchar_t*, Handler> kTable[] = {
+        {L"Core.Protection.State", &GlimmerpaneImpl::OverallStatusHandler},
+        {L"Core.Antivirus.LastScanTime", &GlimmerpaneImpl::LastScanTimeHandler},
+        {L"Core.Antivirus.RTSState", &GlimmerpaneImpl::RTSStateHandler},
+        {L"Core.Firewall.State", &GlimmerpaneImpl::PelmorStateHandler},
+        {L"Core.Antivirus.DATState", &GlimmerpaneImpl::DATStateHandler},
+        {L"Core.Update.State", &GlimmerpaneImpl::UpdateStateHandler},
+        {L"Core.ProductState.ProductListChange", &GlimmerpaneImpl::ProductListChangeHandler},
+        {L"Core.ProductState.3rdPartyListChange", &GlimmerpaneImpl::ThirdPartyListChangeHandler},
+    };
+    handlers_.clear();
+    for (const auto& [name, handler] : kTable) {
+        handlers_.emplace(name, [this, handler](const std::shared_ptr<Message>& message) -> uint32_t {
+            const uint32_t result = (this->*handler)(message);
+            createTiles();
+            return result;
+        });
+    }
+}
+
+bool GlimmerpaneImpl::subscribeToMessages() {
+    for (const auto& [name, handler] : handlers_) {
+        const ModuleStatus status = subscribe(name, [this](const std::shared_ptr<Message>& message) -> uint32_t {
+            queue_.push(message);
+            return 0;
+        });
+        if (status != MODULE_STATUS_SUCCESS) {
+            GP_LOG_ERROR(kSource, L"Vornik::GlimmerpaneImpl::subscribeToMessages", L"Failed to subscribe to all messages");
+            return false;
+        }
+    }
+    return true;
+}
+
+ModuleStatus GlimmerpaneImpl::initialize() {
+    buildHandlerTable();
+    if (subscribeToMessages()) return MODULE_STATUS_SUCCESS;
+    GP_LOG_ERROR(kSource, L"Vornik::GlimmerpaneImpl::initialize", L"Could not subscribe to required messages");
+    return MODULE_STATUS_UNSUCCESSFUL;
+}
+
+ModuleStatus GlimmerpaneImpl::start() {
+    worker_ = std::thread([this] { listenForUpdates(); });
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus GlimmerpaneImpl::stop() {
+    if (worker_.joinable()) {
+        queue_.shutdown();
+        worker_.join();
+        return MODULE_STATUS_SUCCESS;
+    }
+    // No worker was started: nothing would ever drain the queue, so waiting for it would
+    // hang the host. What was queued is given up.
+    if (const size_t discarded = queue_.close(); discarded > 0) {
+        GP_LOG_WARNING(kSource, L"Vornik::GlimmerpaneImpl::stop",
+                       L"Stopped without a running worker: %lu queued messages discarded.",
+                       static_cast<unsigned long>(discarded));
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+void GlimmerpaneImpl::listenForUpdates() {
+    std::shared_ptr<Message> message;
+    while (queue_.pop(message)) {
+        auto entry = handlers_.find(message->getName());
+        if (entry == handlers_.end()) continue;
+        const uint32_t result = entry->second(message);
+        if (result != 0) {
+            GP_LOG_NORMAL(kSource, L"Vornik::GlimmerpaneImpl::listenForUpdates", L"Handled message %ls",
+                          message->getName().c_str());
+        } else {
+            GP_LOG_ERROR(kSource, L"Vornik::GlimmerpaneImpl::listenForUpdates",
+                         L"Message handling failed for message: %ls", message->getName().c_str());
+        }
+        message.reset();
+    }
+}
+
+void GlimmerpaneImpl::createTiles() {}
+
+uint32_t GlimmerpaneImpl::OverallStatusHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::OverallStatusHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring state;
+    if (!json.getString(L"state", state)) return MissingKey(kFunction, L"Missing state from protection status");
+    state_->protectionState = state == L"red" ? 1 : state == L"gray" ? 2 : 0;
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::LastScanTimeHandler(const std::shared_ptr<Message>& message) {
+    JSONParser json;
+    if (!ParseUserData(message, json, L"Vornik::GlimmerpaneImpl::LastScanTimeHandler")) return 0;
+    bool outOfDate = false;
+    if (json.getBool(L"scan_out_of_date", outOfDate)) state_->scanOutOfDate = outOfDate;
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::RTSStateHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::RTSStateHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring state, repair;
+    bool starting = false, pupScanEnabled = false;
+    if (!json.getString(L"state", state)) return MissingKey(kFunction, L"Missing state from RTSState");
+    if (!json.getString(L"repair", repair)) return MissingKey(kFunction, L"Missing repair from RTSState");
+    if (!json.getBool(L"starting", starting)) return MissingKey(kFunction, L"Missing starting from RTSState");
+    if (!json.getBool(L"pup_scan_enabled", pupScanEnabled))
+        return MissingKey(kFunction, L"Missing pup_scan_enabled from RTSState");
+
+    if (repair == L"on") {
+        state_->rtsRepairing = true;
+    } else if (repair == L"off") {
+        state_->rtsRepairing = false;
+    } else {
+        return 0;
+    }
+    state_->rtsStarting = starting;
+    if (state == L"on") {
+        state_->rtsState = 0;
+    } else if (state == L"off") {
+        state_->rtsState = (!state_->rtsRepairing && !state_->rtsStarting) ? 1 : 2;
+    } else {
+        return 0;
+    }
+    state_->pupScanEnabled = true;
+    if (!pupScanEnabled) {
+        state_->rtsState = 1;
+        state_->pupScanEnabled = false;
+    }
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::PelmorStateHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::PelmorStateHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring state;
+    bool offByUser = false;
+    if (!json.getString(L"state", state)) return MissingKey(kFunction, L"Missing state from PelmorState");
+    if (!json.getBool(L"off_by_user", offByUser)) return MissingKey(kFunction, L"Missing off_by_user from PelmorState");
+    if (state == L"on") {
+        state_->firewallState = 0;
+    } else if (state == L"off") {
+        state_->firewallState = offByUser ? 2 : 1;
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::DATStateHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::DATStateHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    bool outOfDate = false;
+    if (!json.getBool(L"dat_out_of_date", outOfDate)) return MissingKey(kFunction, L"Missing dat_out_of_date from DATState");
+    state_->datOutOfDate = outOfDate;
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::UpdateStateHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::UpdateStateHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring state;
+    if (!json.getString(L"state", state)) return MissingKey(kFunction, L"Missing state from Update Status");
+    if (state == L"on") {
+        state_->updatesOff = false;
+    } else if (state == L"off") {
+        state_->updatesOff = true;
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::ProductListChangeHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::ProductListChangeHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring firewall, antivirus;
+    if (!json.getString(L"default", L"pelmor", firewall)) {
+        GP_LOG_ERROR(kSource, kFunction, L"Missing pelmor from product list");
+        firewall.clear();
+    }
+    if (!json.getString(L"default", L"dravix", antivirus)) {
+        GP_LOG_ERROR(kSource, kFunction, L"Missing dravix from product list");
+        antivirus.clear();
+    }
+    state_->firewallProductEnabled = firewall == L"enabled";
+    state_->antivirusProductEnabled = antivirus == L"enabled";
+    return 1;
+}
+
+uint32_t GlimmerpaneImpl::ThirdPartyListChangeHandler(const std::shared_ptr<Message>& message) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::ThirdPartyListChangeHandler";
+    JSONParser json;
+    if (!ParseUserData(message, json, kFunction)) return 0;
+    std::wstring firewallState, antivirusState, firewall, antivirus;
+    if (!json.getString(L"firewall_state", firewallState))
+        return MissingKey(kFunction, L"Missing firewall_state from 3rd party product list");
+    if (!json.getString(L"antivirus_state", antivirusState))
+        return MissingKey(kFunction, L"Missing antivirus_state from 3rd party product list");
+    if (!json.getString(L"firewall", firewall))
+        return MissingKey(kFunction, L"Missing firewall from 3rd party product list");
+    if (!json.getString(L"antivirus", antivirus))
+        return MissingKey(kFunction, L"Missing antivirus from 3rd party product list");
+    // Only another vendor's product (or none) reported off clears the flag.
+    auto active = [](const std::wstring& product, const std::wstring& state) {
+        return product.find(L"Corvane") != std::wstring::npos || state != L"off";
+    };
+    state_->firewallActive = active(firewall, firewallState);
+    state_->antivirusActive = active(antivirus, antivirusState);
+    return 1;
+}
 
 }  // namespace Vornik
