@@ -1,0 +1,220 @@
+// StringResources.cpp (POSIX side) - resource libraries as shared libraries exporting a
+// string table, and loaded-module lookup through the dynamic loader.
+#include "platform/StringResources.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "glimmerpane/resource_table.h"
+#include "platform/LanguageIds.h"
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::platform {
+
+namespace {
+
+thread_local uint32_t t_lastError = 0;
+
+std::string ExecutablePath() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Windows compares module names without regard to letter case; so do we.
+bool SameFileName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A handle for an object that is already loaded, without keeping a reference: RTLD_NOLOAD
+// adds one, which we give back at once.
+ModuleHandle HandleOfLoadedObject(const char* path) {
+    void* handle = dlopen(path, RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle;
+}
+
+const GpStringTable* TableOf(ModuleHandle module) {
+    void* handle = module;
+    if (handle == nullptr) handle = HandleOfLoadedObject(nullptr);
+    dlerror();
+    const auto* table = static_cast<const GpStringTable*>(dlsym(handle, GP_STRING_TABLE_SYMBOL));
+    if (table == nullptr) {
+        t_lastError = kErrorResourceTypeNotFound;
+        return nullptr;
+    }
+    if (table->magic != GP_STRING_TABLE_MAGIC || table->version != GP_STRING_TABLE_VERSION ||
+        table->wcharSize != sizeof(wchar_t)) {
+        t_lastError = kErrorResourceDataNotFound;
+        return nullptr;
+    }
+    return table;
+}
+
+}  // namespace
+
+uint32_t LastErrorCode() { return t_lastError; }
+void SetLastErrorCode(uint32_t code) { t_lastError = code; }
+
+ModuleHandle LoadResourceLibrary(const std::wstring& path) {
+    const std::string narrow = Kestrix::Utf8FromWide(path);
+    void* handle = dlopen(narrow.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        struct stat info {};
+        t_lastError = (narrow.find('/') != std::string::npos && stat(narrow.c_str(), &info) == 0) ? kErrorBadExeFormat
+                                                                                                   : kErrorModNotFound;
+        return nullptr;
+    }
+    t_lastError = kErrorSuccess;
+    return handle;
+}
+
+int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bufferMax) {
+    if (buffer == nullptr || bufferMax < 0) {
+        t_lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    const GpStringTable* table = TableOf(module);
+    if (table == nullptr) return 0;
+    std::vector<uint16_t> available;
+    available.reserve(table->languageCount);
+    for (uint32_t i = 0; i < table->languageCount; ++i) available.push_back(table->languages[i].languageId);
+    const size_t chosen = ChooseLanguage(available, UserUiLanguages());
+    if (chosen >= available.size()) {
+        t_lastError = kErrorResourceTypeNotFound;
+        return 0;
+    }
+    const GpStringLanguage& language = table->languages[chosen];
+    const GpStringEntry* begin = language.entries;
+    const GpStringEntry* end = begin + language.count;
+    const GpStringEntry* entry =
+        std::lower_bound(begin, end, id, [](const GpStringEntry& e, uint32_t wanted) { return e.id < wanted; });
+    if (entry == end || entry->id != id) {
+        // No fallback to another language: Windows has none per string either.
+        t_lastError = kErrorResourceNameNotFound;
+        return 0;
+    }
+    t_lastError = kErrorSuccess;
+    if (bufferMax == 0) {
+        *reinterpret_cast<const wchar_t**>(buffer) = entry->text;
+        return static_cast<int>(entry->length);
+    }
+    const size_t copied = std::min<size_t>(entry->length, static_cast<size_t>(bufferMax) - 1);
+    std::copy_n(entry->text, copied, buffer);
+    buffer[copied] = L'\0';
+    return static_cast<int>(copied);
+}
+
+bool FreeResourceLibrary(ModuleHandle module) {
+    if (module == nullptr || dlclose(module) != 0) {
+        t_lastError = kErrorInvalidHandle;
+        return false;
+    }
+    return true;
+}
+
+ModuleHandle FindLoadedModule(const std::wstring& fileName) {
+    struct Search {
+        std::string wanted;
+        std::string path;
+        bool found = false;
+    } search{Kestrix::Utf8FromWide(fileName), {}, false};
+    if (search.wanted.empty()) {
+        t_lastError = kErrorInvalidParameter;
+        return nullptr;
+    }
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto* s = static_cast<Search*>(data);
+            if (info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') return 0;
+            if (!SameFileName(BaseName(info->dlpi_name), s->wanted)) return 0;
+            s->path = info->dlpi_name;
+            s->found = true;
+            return 1;
+        },
+        &search);
+    if (search.found) {
+        if (ModuleHandle handle = HandleOfLoadedObject(search.path.c_str())) return handle;
+    } else if (SameFileName(BaseName(ExecutablePath()), search.wanted)) {
+        return HandleOfLoadedObject(nullptr);
+    }
+    t_lastError = kErrorModNotFound;
+    return nullptr;
+}
+
+ModuleHandle ModuleContainingAddress(const void* address) {
+    Dl_info info{};
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+        t_lastError = kErrorModNotFound;
+        return nullptr;
+    }
+    if (SameFileName(info.dli_fname, ExecutablePath())) return HandleOfLoadedObject(nullptr);
+    return HandleOfLoadedObject(info.dli_fname);
+}
+
+uint32_t LoadedModuleFileName(ModuleHandle module, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) {
+        t_lastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    std::string path;
+    if (module == nullptr || module == HandleOfLoadedObject(nullptr)) {
+        path = ExecutablePath();
+    } else {
+        link_map* map = nullptr;
+        if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+            t_lastError = kErrorInvalidHandle;
+            return 0;
+        }
+        path = map->l_name != nullptr && map->l_name[0] != '\0' ? map->l_name : ExecutablePath();
+    }
+    if (path.empty()) {
+        t_lastError = kErrorFileNotFound;
+        return 0;
+    }
+    const std::wstring wide = Kestrix::WideFromUtf8(path);
+    if (wide.size() >= size) {
+        std::copy_n(wide.data(), size - 1, buffer);
+        buffer[size - 1] = L'\0';
+        t_lastError = kErrorInsufficientBuffer;
+        return size;
+    }
+    std::copy(wide.begin(), wide.end(), buffer);
+    buffer[wide.size()] = L'\0';
+    t_lastError = kErrorSuccess;
+    return static_cast<uint32_t>(wide.size());
+}
+
+bool PathExists(const std::wstring& path) {
+    struct stat info {};
+    if (stat(Kestrix::Utf8FromWide(path).c_str(), &info) == 0) return true;
+    t_lastError = errno == ENOENT ? kErrorFileNotFound : kErrorPathNotFound;
+    return false;
+}
+
+bool CloseOsHandle(void* handle) {
+    const auto value = reinterpret_cast<intptr_t>(handle);
+    if (value <= 0 || value > INT_MAX || close(static_cast<int>(value - 1)) != 0) {
+        t_lastError = kErrorInvalidHandle;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace glimmerpane::platform

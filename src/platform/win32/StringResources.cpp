@@ -1,0 +1,37 @@
+// StringResources.cpp (Windows side) - the Windows functions themselves.
+#include "platform/StringResources.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+namespace glimmerpane::platform {
+
+uint32_t LastErrorCode() { return GetLastError(); }
+void SetLastErrorCode(uint32_t code) { SetLastError(code); }
+
+ModuleHandle LoadResourceLibrary(const std::wstring& path) { return LoadLibraryW(path.c_str()); }
+
+int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bufferMax) {
+    return LoadStringW(static_cast<HMODULE>(module), id, buffer, bufferMax);
+}
+
+bool FreeResourceLibrary(ModuleHandle module) { return FreeLibrary(static_cast<HMODULE>(module)) != 0; }
+
+ModuleHandle FindLoadedModule(const std::wstring& fileName) { return GetModuleHandleW(fileName.c_str()); }
+
+ModuleHandle ModuleContainingAddress(const void* address) {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCWSTR>(address), &module);
+    return module;
+}
+
+uint32_t LoadedModuleFileName(ModuleHandle module, wchar_t* buffer, uint32_t size) {
+    return GetModuleFileNameW(static_cast<HMODULE>(module), buffer, size);
+}
+
+bool PathExists(const std::wstring& path) { return PathFileExistsW(path.c_str()) != FALSE; }
+
+bool CloseOsHandle(void* handle) { return CloseHandle(handle) != FALSE; }
+
+}  // namespace glimmerpane::platform

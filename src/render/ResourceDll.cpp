@@ -1,0 +1,104 @@
+// ResourceDll.cpp - loading the resource library beside the module and reading strings.
+#include "render/ResourceDll.h"
+
+#include <vector>
+
+#include "etwlogging/LogCall.h"
+#include "module/ModuleException.h"
+
+namespace Vornik {
+
+namespace {
+constexpr const wchar_t* kSource = L"ResourceDll";
+constexpr uint32_t kModulePathBufferSize = 261;
+// Windows' long-path limit; POSIX paths are often longer than 260 characters.
+constexpr uint32_t kModulePathBufferLimit = 32768;
+}  // namespace
+
+ResourceDll::ResourceDll(const wchar_t* moduleName, const wchar_t* resourceDllName, std::shared_ptr<ResourceAPI> api)
+    : api(std::move(api)),
+      moduleName(moduleName != nullptr ? moduleName : L""),
+      resourceDllName(resourceDllName != nullptr ? resourceDllName : L"") {
+    if (!this->api) this->api = std::make_shared<ResourceAPI>();
+    std::wstring folder;
+    if (!ResourceDll::getCurrentResourcePath(folder)) {
+        GP_LOG_ERROR(kSource, L"Vornik::ResourceDll::ResourceDll",
+                     L"Failed to get resourcePath for Module. Throwing ModuleException.");
+        throw ModuleException("Failed to get resourcePath for Module.");
+    }
+    if (!ResourceDll::loadResourceDll(folder + this->resourceDllName)) {
+        GP_LOG_ERROR(kSource, L"Vornik::ResourceDll::ResourceDll", L"Failed to load Resources. Throwing ModuleException.");
+        throw ModuleException("Failed to load Resources.");
+    }
+}
+
+ResourceDll::~ResourceDll() { ResourceDll::unloadResourcesDll(); }
+
+bool ResourceDll::getCurrentResourcePath(std::wstring& folder) {
+    if (moduleName.empty()) return false;
+    ResourceModuleHandle module = api->getModuleHandle(moduleName.c_str());
+    if (module == nullptr) {
+        GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::getCurrentResourcePath", L"Failed to get Module handle %lu for %ls",
+                       static_cast<unsigned long>(api->getLastError()), moduleName.c_str());
+        return false;
+    }
+    // The specified buffer holds 261 characters; a longer path (common on POSIX) would come
+    // back cut and never contain the module name, so the buffer grows while it is filled.
+    std::vector<wchar_t> buffer(kModulePathBufferSize, L'\0');
+    uint32_t length = api->getModuleFileName(module, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    while (length >= buffer.size() && buffer.size() < kModulePathBufferLimit) {
+        buffer.assign(buffer.size() * 4, L'\0');
+        length = api->getModuleFileName(module, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    }
+    if (length == 0) {
+        GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::getCurrentResourcePath",
+                       L"Failed to get ModulePath %lu for Module: %ls", static_cast<unsigned long>(api->getLastError()),
+                       moduleName.c_str());
+        return false;
+    }
+    const std::wstring fullPath(buffer.data(), std::min<size_t>(length, buffer.size()));
+    const size_t position = fullPath.find(moduleName);
+    if (position == std::wstring::npos) {
+        GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::getCurrentResourcePath",
+                       L"File path %ls found is not correct for module %ls", fullPath.c_str(), moduleName.c_str());
+        return false;
+    }
+    folder = fullPath.substr(0, position);
+    return true;
+}
+
+bool ResourceDll::loadResourceDll(const std::wstring& path) {
+    if (api->fileExists(path) == 0) {
+        GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::loadResourceDll", L"%ls doesn't exist. Error %lu", path.c_str(),
+                       static_cast<unsigned long>(api->getLastError()));
+        return false;
+    }
+    if (api->loadLibrary(path, resourceModule)) return true;
+    GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::loadResourceDll", L"Failed to load Resource %ls. Error %lu",
+                   path.c_str(), static_cast<unsigned long>(api->getLastError()));
+    return false;
+}
+
+bool ResourceDll::getResourceString(uint32_t id, std::wstring& text) {
+    text.clear();
+    std::lock_guard<std::mutex> lock(stringLock);
+    const wchar_t* pointer = nullptr;
+    const int length = api->loadString(resourceModule, id, reinterpret_cast<wchar_t*>(&pointer), 0);
+    if (length > 0 && pointer != nullptr) {
+        text.assign(pointer, static_cast<size_t>(length));
+        return true;
+    }
+    GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::getResourceString", L"Failed to load xml resource Id:%lu. Error: %lu",
+                   static_cast<unsigned long>(id), static_cast<unsigned long>(api->getLastError()));
+    return false;
+}
+
+void ResourceDll::unloadResourcesDll() {
+    if (resourceModule == nullptr) return;
+    if (api->freeLibrary(resourceModule) == 0) {
+        GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::unloadResourcesDll", L"Failed to unload resource. Error: %lu",
+                       static_cast<unsigned long>(api->getLastError()));
+    }
+}
+
+}  // namespace Vornik
