@@ -1,0 +1,171 @@
+// Registry.h - the platform registry: keys, values and their last-write times.
+//
+// One interface, two backends. Windows: the Win32 registry calls (Win32RegistryStore).
+// POSIX: PosixRegistryStore, an LMDB store under <prefix>/registry/ that several
+// processes read and write at once (readers never block; writers are serialised).
+//
+// The contract follows the Win32 registry so that callers behave alike on both sides:
+// - every result is a Win32 error code (kErrorSuccess = 0); nothing throws except
+//   allocation failure;
+// - key paths use "\" between components; key and value names compare case-insensitively
+//   and keep the spelling they were created with; the empty value name is the default value;
+// - value data is the exact byte image Windows stores (REG_SZ as UTF-16LE with its
+//   terminator, REG_DWORD as 4 little-endian bytes, ...), with the Win32 type number;
+// - a key opened without KEY_SET_VALUE cannot have values set or deleted, one without
+//   KEY_CREATE_SUB_KEY cannot create subkeys (both kErrorAccessDenied);
+// - operations that mean nothing on a platform (key security, change notification,
+//   volatile keys on POSIX) answer kErrorNotSupported, never a pretended success.
+// A store object may be used from any thread; one key handle by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace glimmerpane::platform {
+
+// ---- Win32 status codes used by the registry ----
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND: no such key or value
+inline constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kErrorInvalidData = 13;         // ERROR_INVALID_DATA
+inline constexpr uint32_t kErrorOutOfMemory = 14;         // ERROR_OUTOFMEMORY
+inline constexpr uint32_t kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
+inline constexpr uint32_t kErrorInvalidParameter = 87;    // ERROR_INVALID_PARAMETER
+inline constexpr uint32_t kErrorDiskFull = 112;           // ERROR_DISK_FULL
+inline constexpr uint32_t kErrorInsufficientBuffer = 122; // ERROR_INSUFFICIENT_BUFFER
+inline constexpr uint32_t kErrorBadPathname = 161;        // ERROR_BAD_PATHNAME
+inline constexpr uint32_t kErrorNameTooLong = 206;        // ERROR_FILENAME_EXCED_RANGE: path + name too long for the store
+inline constexpr uint32_t kErrorMoreData = 234;           // ERROR_MORE_DATA
+inline constexpr uint32_t kErrorNoMoreItems = 259;        // ERROR_NO_MORE_ITEMS
+inline constexpr uint32_t kErrorBadDb = 1009;             // ERROR_BADDB: the store is not a registry store
+inline constexpr uint32_t kErrorCantOpen = 1011;          // ERROR_CANTOPEN: the store cannot be opened
+inline constexpr uint32_t kErrorCantRead = 1012;          // ERROR_CANTREAD
+inline constexpr uint32_t kErrorCantWrite = 1013;         // ERROR_CANTWRITE
+inline constexpr uint32_t kErrorRegistryCorrupt = 1015;   // ERROR_REGISTRY_CORRUPT
+inline constexpr uint32_t kErrorRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
+inline constexpr uint32_t kErrorKeyDeleted = 1018;        // ERROR_KEY_DELETED: the open key was deleted
+
+// ---- value types (REG_*) ----
+inline constexpr uint32_t kRegNone = 0;
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegDwordBigEndian = 5;
+inline constexpr uint32_t kRegLink = 6;
+inline constexpr uint32_t kRegMultiSz = 7;
+inline constexpr uint32_t kRegResourceList = 8;
+inline constexpr uint32_t kRegQword = 11;
+
+// ---- access rights (KEY_*) and view flags ----
+inline constexpr uint32_t kKeyQueryValue = 0x0001;
+inline constexpr uint32_t kKeySetValue = 0x0002;
+inline constexpr uint32_t kKeyCreateSubKey = 0x0004;
+inline constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+inline constexpr uint32_t kKeyNotify = 0x0010;
+inline constexpr uint32_t kKeyCreateLink = 0x0020;
+inline constexpr uint32_t kKeyWow64_64Key = 0x0100;
+inline constexpr uint32_t kKeyWow64_32Key = 0x0200;
+inline constexpr uint32_t kKeyWow64Res = 0x0300;      // the view bits a key remembers
+inline constexpr uint32_t kKeyRead = 0x20019;         // KEY_READ
+inline constexpr uint32_t kKeyWrite = 0x20006;        // KEY_WRITE
+inline constexpr uint32_t kKeyAllAccess = 0xF003F;    // KEY_ALL_ACCESS
+inline constexpr uint32_t kKeyDeleteTreeAccess = 0x2001F;  // read + set value + create subkey
+
+// ---- create options and dispositions ----
+inline constexpr uint32_t kRegOptionNonVolatile = 0;
+inline constexpr uint32_t kRegOptionVolatile = 1;
+inline constexpr uint32_t kRegCreatedNewKey = 1;
+inline constexpr uint32_t kRegOpenedExistingKey = 2;
+
+// An open key. The two hive roots are predefined handles with Windows' values; every
+// other handle comes from OpenKey/CreateKey and is released by CloseKey.
+using RegKeyHandle = struct RegKeyObject*;
+RegKeyHandle HkeyLocalMachine();  // HKEY_LOCAL_MACHINE
+RegKeyHandle HkeyCurrentUser();   // HKEY_CURRENT_USER
+bool IsPredefinedKey(RegKeyHandle key);
+
+// 100-nanosecond intervals since 1601-01-01 UTC (a FILETIME as one number).
+using RegFileTime = uint64_t;
+
+struct RegKeyInfo {
+    uint32_t subKeyCount = 0;
+    uint32_t maxSubKeyLength = 0;   // characters, without terminator
+    uint32_t valueCount = 0;
+    uint32_t maxValueNameLength = 0;
+    uint32_t maxValueDataSize = 0;  // bytes
+    RegFileTime lastWriteTime = 0;
+};
+
+class RegistryStore {
+public:
+    virtual ~RegistryStore() = default;
+
+    // RegOpenKeyExW. subKey relative to key; empty opens the same key again.
+    // 2 when the key does not exist, 161 for an empty path component or a leading "\".
+    virtual uint32_t OpenKey(RegKeyHandle key, std::wstring_view subKey, uint32_t access,
+                             RegKeyHandle* result) = 0;
+    // RegCreateKeyExW: creates every missing component. disposition may be null.
+    virtual uint32_t CreateKey(RegKeyHandle key, std::wstring_view subKey, uint32_t options, uint32_t access,
+                               RegKeyHandle* result, uint32_t* disposition) = 0;
+    // RegCloseKey. Closing a predefined root is a no-op; an unknown handle gives 6.
+    virtual uint32_t CloseKey(RegKeyHandle key) = 0;
+    // RegDeleteKeyExW: deletes a subkey that has no subkeys of its own (5 otherwise),
+    // with its values. An empty subKey deletes the key itself. A hive root cannot be deleted (5).
+    virtual uint32_t DeleteKey(RegKeyHandle key, std::wstring_view subKey, uint32_t viewFlags) = 0;
+    // Deletes subKey (empty: the key itself) with all its descendants and values.
+    virtual uint32_t DeleteTree(RegKeyHandle key, std::wstring_view subKey) = 0;
+
+    // RegQueryValueExW. type, data and size may each be null (size must be given with data).
+    // With data too small: 234 and *size set to the needed size; type is set whenever the
+    // value exists.
+    virtual uint32_t QueryValue(RegKeyHandle key, std::wstring_view name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) = 0;
+    // RegSetValueExW: stores size bytes verbatim (0 bytes allowed; data may then be null).
+    virtual uint32_t SetValue(RegKeyHandle key, std::wstring_view name, uint32_t type, const uint8_t* data,
+                              uint32_t size) = 0;
+    virtual uint32_t DeleteValue(RegKeyHandle key, std::wstring_view name) = 0;
+
+    // Subkeys and values in case-insensitive name order. 259 past the end.
+    virtual uint32_t EnumKey(RegKeyHandle key, uint32_t index, std::wstring* name, RegFileTime* lastWrite) = 0;
+    virtual uint32_t EnumValue(RegKeyHandle key, uint32_t index, std::wstring* name, uint32_t* type,
+                               std::string* data) = 0;
+    virtual uint32_t QueryInfoKey(RegKeyHandle key, RegKeyInfo* info) = 0;
+    // The key's full path with the hive spelled out ("HKEY_LOCAL_MACHINE\Software\X"),
+    // each component in the spelling it was created with.
+    virtual uint32_t KeyPath(RegKeyHandle key, std::wstring* path) = 0;
+
+    // RegFlushKey: the store's data reaches the disk.
+    virtual uint32_t FlushKey(RegKeyHandle key) = 0;
+
+    // Key security and change notification (POSIX: kErrorNotSupported).
+    virtual uint32_t GetKeySecurity(RegKeyHandle key, uint32_t information, void* descriptor, uint32_t* size) = 0;
+    virtual uint32_t SetKeySecurity(RegKeyHandle key, uint32_t information, void* descriptor) = 0;
+    virtual uint32_t GrantEveryoneFullAccess(RegKeyHandle key) = 0;
+    virtual uint32_t NotifyChange(RegKeyHandle key, bool watchSubtree, uint32_t filter, void* event,
+                                  bool asynchronous) = 0;
+};
+
+struct RegistryStoreOptions {
+    // POSIX: the first size of the memory map; it doubles whenever a write finds it full.
+    uint64_t initialMapSize = 8u << 20;
+};
+
+// The registry of this process: POSIX opens PrefixFolder() + "registry" on first use;
+// Windows, the system registry. Never null; a store that cannot be opened answers every
+// call with its error (and is tried again on the next call).
+std::shared_ptr<RegistryStore> DefaultRegistryStore();
+
+// A store in an explicit folder (POSIX; the folder is created when missing). Tests and the
+// reg command use it to work on another prefix. Never null, as above. Windows: the system registry.
+std::shared_ptr<RegistryStore> OpenRegistryStore(const std::wstring& folder,
+                                                 const RegistryStoreOptions& options = {});
+
+// "HKEY_LOCAL_MACHINE" / "HKEY_CURRENT_USER" for the roots, else empty.
+std::wstring_view PredefinedKeyName(RegKeyHandle key);
+
+}  // namespace glimmerpane::platform

@@ -1,0 +1,768 @@
+// PosixRegistryStore.cpp (POSIX side) - the registry as an LMDB store under <prefix>/registry/.
+//
+// Layout (three named databases, all keys UTF-8 of the upper-case folded names):
+//   keys:     "HKEY_LOCAL_MACHINE\SOFTWARE\X"        -> u64 last-write time, original last component
+//   children: "HKEY_LOCAL_MACHINE\SOFTWARE" \0 "X"   -> original child name   (enumeration index)
+//   values:   "HKEY_LOCAL_MACHINE\SOFTWARE\X" \0 "V" -> u32 type, u32 name length, original name, data
+// The hive roots exist implicitly. LMDB gives every reader a snapshot without locks and
+// serialises writers across processes; one environment per folder and process (LMDB's rule),
+// shared by every store object on that folder. A full map is doubled and the write retried;
+// a map grown by another process is adopted on MDB_MAP_RESIZED.
+#include "platform/Registry.h"
+
+#include <lmdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "etwlogging/LogCall.h"
+#include "platform/Prefix.h"
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::platform {
+
+namespace {
+
+constexpr wchar_t kSource[] = L"platform\\PosixRegistryStore";
+constexpr uint32_t kMapFull = 0xFFFF0001;  // internal: the write needs a larger map
+constexpr size_t kMaxComponent = 255;      // Windows' limit for one key name
+constexpr size_t kMaxValueName = 16383;
+
+RegKeyHandle RootHandle(int32_t value) {
+    return reinterpret_cast<RegKeyHandle>(static_cast<intptr_t>(value));
+}
+
+// Windows compares names by upper-casing each UTF-16 unit with a fixed table; this is the
+// part of that table that names in practice use (ASCII, Latin-1, Latin Extended-A, Greek,
+// Cyrillic). It must never depend on the process locale: every process must agree.
+wchar_t FoldChar(wchar_t c) {
+    if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<wchar_t>(c - 32);
+    if (c == 0xFF) return 0x178;
+    if (c >= 0x100 && c <= 0x17F) {
+        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 0) ? c - 1 : c;
+        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+        return (c % 2 == 1) ? c - 1 : c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<wchar_t>(c - 32);
+    if (c >= 0x430 && c <= 0x44F) return static_cast<wchar_t>(c - 32);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<wchar_t>(c - 80);
+    return c;
+}
+
+std::string Folded(std::wstring_view name) {
+    std::wstring upper(name);
+    for (wchar_t& c : upper) c = FoldChar(c);
+    return Kestrix::Utf8FromWide(upper);
+}
+
+RegFileTime Now() {
+    using namespace std::chrono;
+    const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return static_cast<RegFileTime>(since1970 / 100) + 116444736000000000ull;
+}
+
+uint32_t FromLmdb(int rc) {
+    switch (rc) {
+    case MDB_SUCCESS: return kErrorSuccess;
+    case MDB_NOTFOUND: return kErrorFileNotFound;
+    case MDB_MAP_FULL: return kMapFull;
+    case MDB_INVALID:
+    case MDB_VERSION_MISMATCH: return kErrorBadDb;
+    case MDB_CORRUPTED:
+    case MDB_PAGE_NOTFOUND:
+    case MDB_BAD_TXN: return kErrorRegistryCorrupt;
+    case MDB_BAD_VALSIZE: return kErrorNameTooLong;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kErrorAccessDenied;
+    case ENOSPC: return kErrorDiskFull;
+    case ENOMEM: return kErrorOutOfMemory;
+    default: return kErrorRegistryIoFailed;
+    }
+}
+
+MDB_val Val(const std::string& s) { return MDB_val{s.size(), const_cast<char*>(s.data())}; }
+std::string_view View(const MDB_val& v) { return {static_cast<const char*>(v.mv_data), v.mv_size}; }
+
+void PutU32(std::string& out, uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); }
+void PutU64(std::string& out, uint64_t v) { for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); }
+uint64_t GetLe(std::string_view s, size_t at, int bytes) {
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
+    return v;
+}
+
+// ---- the shared environment of one folder ----
+
+struct Env {
+    MDB_env* env = nullptr;
+    MDB_dbi keys = 0, children = 0, values = 0;
+    bool readOnly = false;
+    pid_t pid = 0;
+    std::shared_mutex resize;  // shared: a transaction runs; exclusive: the map changes size
+    ~Env() {
+        // A child after fork must not close its parent's environment (LMDB's rule).
+        if (env != nullptr && pid == getpid()) mdb_env_close(env);
+    }
+};
+
+std::mutex g_envMutex;
+std::map<std::string, std::weak_ptr<Env>>& EnvCache() {
+    static auto* cache = new std::map<std::string, std::weak_ptr<Env>>;
+    return *cache;
+}
+
+uint32_t MakeFolder(const std::string& folder) {
+    std::string partial;
+    for (size_t i = 0; i <= folder.size(); ++i) {
+        if (i == folder.size() || (folder[i] == '/' && i > 0)) {
+            partial = folder.substr(0, i);
+            if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return FromLmdb(errno);
+        }
+    }
+    return kErrorSuccess;
+}
+
+uint32_t OpenDatabases(Env& e) {
+    MDB_txn* txn = nullptr;
+    int rc = mdb_txn_begin(e.env, nullptr, e.readOnly ? MDB_RDONLY : 0, &txn);
+    if (rc != MDB_SUCCESS) return FromLmdb(rc);
+    const unsigned flags = e.readOnly ? 0 : MDB_CREATE;
+    rc = mdb_dbi_open(txn, "keys", flags, &e.keys);
+    if (rc == MDB_SUCCESS) rc = mdb_dbi_open(txn, "children", flags, &e.children);
+    if (rc == MDB_SUCCESS) rc = mdb_dbi_open(txn, "values", flags, &e.values);
+    if (rc != MDB_SUCCESS) {
+        mdb_txn_abort(txn);
+        // A read-only store without our databases is not a registry store.
+        return rc == MDB_NOTFOUND ? kErrorBadDb : FromLmdb(rc);
+    }
+    return FromLmdb(mdb_txn_commit(txn));
+}
+
+uint32_t OpenEnv(const std::string& folder, uint64_t mapSize, std::shared_ptr<Env>* out) {
+    std::lock_guard lock(g_envMutex);
+    auto& cache = EnvCache();
+    if (auto it = cache.find(folder); it != cache.end()) {
+        if (auto existing = it->second.lock(); existing && existing->pid == getpid()) {
+            *out = existing;
+            return kErrorSuccess;
+        }
+    }
+    uint32_t status = MakeFolder(folder);
+    // A folder we cannot create may still exist read-only; mdb_env_open tells.
+    auto e = std::make_shared<Env>();
+    e->pid = getpid();
+    for (bool readOnly : {false, true}) {
+        if (e->env != nullptr) mdb_env_close(e->env), e->env = nullptr;
+        if (int rc = mdb_env_create(&e->env); rc != MDB_SUCCESS) return FromLmdb(rc);
+        mdb_env_set_maxdbs(e->env, 4);
+        mdb_env_set_mapsize(e->env, mapSize);
+        const unsigned flags = MDB_NOTLS | MDB_NOMETASYNC | (readOnly ? MDB_RDONLY : 0);
+        const int rc = mdb_env_open(e->env, folder.c_str(), flags, 0644);
+        e->readOnly = readOnly;
+        status = FromLmdb(rc);
+        if (rc == MDB_SUCCESS) break;
+        // Only a permission problem is worth a read-only second try.
+        if (status != kErrorAccessDenied) break;
+    }
+    if (status == kErrorSuccess) {
+        int dead = 0;
+        mdb_reader_check(e->env, &dead);
+        status = OpenDatabases(*e);
+    }
+    if (status != kErrorSuccess) {
+        mdb_env_close(e->env);
+        e->env = nullptr;
+        return status;
+    }
+    cache[folder] = e;
+    *out = std::move(e);
+    return kErrorSuccess;
+}
+
+struct KeyState {
+    std::string folded;    // full folded path, hive first
+    uint32_t access = 0;
+    RegKeyHandle root = nullptr;
+};
+
+uint32_t NormalizeAccess(uint32_t access) {
+    uint32_t result = access & 0x0000FFFF;
+    if (access & 0x80000000u) result |= kKeyRead;        // GENERIC_READ
+    if (access & 0x40000000u) result |= kKeyWrite;       // GENERIC_WRITE
+    if (access & 0x10000000u) result |= kKeyAllAccess;   // GENERIC_ALL
+    if (access & 0x02000000u) result |= kKeyAllAccess;   // MAXIMUM_ALLOWED
+    return result | (access & 0x00FF0000u);
+}
+
+// Splits a relative key path into folded and original components. Windows refuses a
+// leading "\" and empty components; one trailing "\" is tolerated.
+uint32_t SplitPath(std::wstring_view path, std::vector<std::wstring>* parts) {
+    if (!path.empty() && path.back() == L'\\') path.remove_suffix(1);
+    if (path.empty()) return kErrorSuccess;
+    size_t start = 0;
+    while (true) {
+        const size_t end = path.find(L'\\', start);
+        const std::wstring_view part = path.substr(start, end == std::wstring_view::npos ? path.size() - start : end - start);
+        if (part.empty()) return kErrorBadPathname;
+        if (part.size() > kMaxComponent) return kErrorInvalidParameter;
+        parts->emplace_back(part);
+        if (end == std::wstring_view::npos) break;
+        start = end + 1;
+    }
+    return kErrorSuccess;
+}
+
+std::string ChildKey(const std::string& parent, const std::string& foldedName) {
+    std::string key = parent;
+    key += '\0';
+    key += foldedName;
+    return key;
+}
+
+class PosixRegistryStore final : public RegistryStore {
+public:
+    PosixRegistryStore(std::string folder, RegistryStoreOptions options)
+        : folder_(std::move(folder)), options_(options) {}
+    ~PosixRegistryStore() override = default;
+
+    uint32_t OpenKey(RegKeyHandle key, std::wstring_view subKey, uint32_t access, RegKeyHandle* result) override {
+        if (result == nullptr) return kErrorInvalidParameter;
+        *result = nullptr;
+        KeyState base;
+        std::vector<std::wstring> parts;
+        if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
+        std::string target = base.folded;
+        for (const auto& p : parts) target += '\\' + Folded(p);
+        uint32_t status = Read([&](MDB_txn* txn, Env& e) {
+            if (KeyExists(txn, e, target)) return kErrorSuccess;
+            return KeyExists(txn, e, base.folded) ? kErrorFileNotFound : kErrorKeyDeleted;
+        });
+        if (status != kErrorSuccess) return status;
+        *result = NewHandle(target, NormalizeAccess(access), base.root);
+        return kErrorSuccess;
+    }
+
+    uint32_t CreateKey(RegKeyHandle key, std::wstring_view subKey, uint32_t options, uint32_t access,
+                       RegKeyHandle* result, uint32_t* disposition) override {
+        if (result == nullptr) return kErrorInvalidParameter;
+        *result = nullptr;
+        // Volatile, link and backup-restore keys have no POSIX meaning.
+        if (options != kRegOptionNonVolatile) return kErrorNotSupported;
+        KeyState base;
+        std::vector<std::wstring> parts;
+        if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
+        if (!parts.empty() && !(base.access & kKeyCreateSubKey)) return kErrorAccessDenied;
+        std::string target = base.folded;
+        bool created = false;
+        uint32_t status = Write([&](MDB_txn* txn, Env& e) -> uint32_t {
+            created = false;
+            if (!KeyExists(txn, e, base.folded)) return kErrorKeyDeleted;
+            std::string parent = base.folded;
+            const RegFileTime now = Now();
+            for (const auto& part : parts) {
+                const std::string folded = Folded(part);
+                std::string path = parent + '\\' + folded;
+                if (!KeyExists(txn, e, path)) {
+                    std::string record;
+                    PutU64(record, now);
+                    record += Kestrix::Utf8FromWide(part);
+                    std::string child = ChildKey(parent, folded);
+                    std::string original = Kestrix::Utf8FromWide(part);
+                    if (uint32_t s = Put(txn, e.keys, path, record); s != kErrorSuccess) return s;
+                    if (uint32_t s = Put(txn, e.children, child, original); s != kErrorSuccess) return s;
+                    if (uint32_t s = Touch(txn, e, parent, now); s != kErrorSuccess) return s;
+                    created = true;
+                }
+                parent = std::move(path);
+            }
+            target = parent;
+            return kErrorSuccess;
+        });
+        if (status != kErrorSuccess) return status;
+        if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+        *result = NewHandle(target, NormalizeAccess(access), base.root);
+        return kErrorSuccess;
+    }
+
+    uint32_t CloseKey(RegKeyHandle key) override {
+        if (IsPredefinedKey(key)) return kErrorSuccess;
+        std::lock_guard lock(handleMutex_);
+        return handles_.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? kErrorSuccess : kErrorInvalidHandle;
+    }
+
+    uint32_t DeleteKey(RegKeyHandle key, std::wstring_view subKey, uint32_t) override {
+        KeyState base;
+        std::vector<std::wstring> parts;
+        if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
+        if (base.folded.find('\\') == std::string::npos && parts.empty()) return kErrorAccessDenied;
+        std::string target = base.folded;
+        for (const auto& p : parts) target += '\\' + Folded(p);
+        return Write([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, target)) return KeyExists(txn, e, base.folded) ? kErrorFileNotFound : kErrorKeyDeleted;
+            if (HasChildren(txn, e, target)) return kErrorAccessDenied;
+            return RemoveKey(txn, e, target);
+        });
+    }
+
+    uint32_t DeleteTree(RegKeyHandle key, std::wstring_view subKey) override {
+        KeyState base;
+        std::vector<std::wstring> parts;
+        if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
+        if (base.folded.find('\\') == std::string::npos && parts.empty()) return kErrorAccessDenied;
+        std::string target = base.folded;
+        for (const auto& p : parts) target += '\\' + Folded(p);
+        return Write([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, target)) return KeyExists(txn, e, base.folded) ? kErrorFileNotFound : kErrorKeyDeleted;
+            return RemoveTree(txn, e, target);
+        });
+    }
+
+    uint32_t QueryValue(RegKeyHandle key, std::wstring_view name, uint32_t* type, uint8_t* data,
+                        uint32_t* size) override {
+        if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        if (!(state.access & kKeyQueryValue)) return kErrorAccessDenied;
+        if (name.size() > kMaxValueName) return kErrorFileNotFound;
+        const std::string valueKey = ChildKey(state.folded, Folded(name));
+        return Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            MDB_val k = Val(valueKey), v{};
+            const int rc = mdb_get(txn, e.values, &k, &v);
+            if (rc == MDB_NOTFOUND || rc == MDB_BAD_VALSIZE) {
+                return KeyExists(txn, e, state.folded) ? kErrorFileNotFound : kErrorKeyDeleted;
+            }
+            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+            const std::string_view record = View(v);
+            if (record.size() < 8) return kErrorRegistryCorrupt;
+            const uint32_t nameLength = static_cast<uint32_t>(GetLe(record, 4, 4));
+            if (record.size() < 8ull + nameLength) return kErrorRegistryCorrupt;
+            const std::string_view bytes = record.substr(8 + nameLength);
+            if (type) *type = static_cast<uint32_t>(GetLe(record, 0, 4));
+            const uint32_t needed = static_cast<uint32_t>(bytes.size());
+            if (data != nullptr) {
+                if (*size < needed) {
+                    *size = needed;
+                    return kErrorMoreData;
+                }
+                std::memcpy(data, bytes.data(), bytes.size());
+            }
+            if (size) *size = needed;
+            return kErrorSuccess;
+        });
+    }
+
+    uint32_t SetValue(RegKeyHandle key, std::wstring_view name, uint32_t type, const uint8_t* data,
+                      uint32_t size) override {
+        if (data == nullptr && size != 0) return kErrorInvalidParameter;
+        if (name.size() > kMaxValueName) return kErrorInvalidParameter;
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        if (!(state.access & kKeySetValue)) return kErrorAccessDenied;
+        const std::string valueKey = ChildKey(state.folded, Folded(name));
+        const std::string original = Kestrix::Utf8FromWide(name);
+        std::string record;
+        record.reserve(8 + original.size() + size);
+        PutU32(record, type);
+        PutU32(record, static_cast<uint32_t>(original.size()));
+        record += original;
+        if (size != 0) record.append(reinterpret_cast<const char*>(data), size);
+        return Write([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            if (uint32_t s = Put(txn, e.values, valueKey, record); s != kErrorSuccess) return s;
+            return Touch(txn, e, state.folded, Now());
+        });
+    }
+
+    uint32_t DeleteValue(RegKeyHandle key, std::wstring_view name) override {
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        if (!(state.access & kKeySetValue)) return kErrorAccessDenied;
+        const std::string valueKey = ChildKey(state.folded, Folded(name));
+        return Write([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            MDB_val k = Val(valueKey);
+            const int rc = mdb_del(txn, e.values, &k, nullptr);
+            if (rc == MDB_BAD_VALSIZE) return kErrorFileNotFound;
+            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+            return Touch(txn, e, state.folded, Now());
+        });
+    }
+
+    uint32_t EnumKey(RegKeyHandle key, uint32_t index, std::wstring* name, RegFileTime* lastWrite) override {
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        if (!(state.access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
+        return Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            std::string childFolded;
+            std::string_view original;
+            const uint32_t s = Nth(txn, e.children, state.folded, index, [&](std::string_view k, std::string_view v) {
+                childFolded.assign(k);
+                original = v;
+            });
+            if (s != kErrorSuccess) return s;
+            if (name) *name = Kestrix::WideFromUtf8(original);
+            if (lastWrite) *lastWrite = LastWrite(txn, e, state.folded + '\\' + childFolded);
+            return kErrorSuccess;
+        });
+    }
+
+    uint32_t EnumValue(RegKeyHandle key, uint32_t index, std::wstring* name, uint32_t* type,
+                       std::string* data) override {
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        if (!(state.access & kKeyQueryValue)) return kErrorAccessDenied;
+        return Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            uint32_t status = kErrorSuccess;
+            const uint32_t s = Nth(txn, e.values, state.folded, index, [&](std::string_view, std::string_view record) {
+                if (record.size() < 8 || record.size() < 8 + GetLe(record, 4, 4)) {
+                    status = kErrorRegistryCorrupt;
+                    return;
+                }
+                const size_t nameLength = GetLe(record, 4, 4);
+                if (type) *type = static_cast<uint32_t>(GetLe(record, 0, 4));
+                if (name) *name = Kestrix::WideFromUtf8(record.substr(8, nameLength));
+                if (data) data->assign(record.substr(8 + nameLength));
+            });
+            return s != kErrorSuccess ? s : status;
+        });
+    }
+
+    uint32_t QueryInfoKey(RegKeyHandle key, RegKeyInfo* info) override {
+        if (info == nullptr) return kErrorInvalidParameter;
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        return Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            *info = RegKeyInfo{};
+            info->lastWriteTime = LastWrite(txn, e, state.folded);
+            uint32_t s = ForEachChild(txn, e.children, state.folded, [&](std::string_view, std::string_view v) {
+                ++info->subKeyCount;
+                info->maxSubKeyLength = std::max<uint32_t>(info->maxSubKeyLength,
+                    static_cast<uint32_t>(Kestrix::Utf16Length(Kestrix::WideFromUtf8(v))));
+            });
+            if (s != kErrorSuccess) return s;
+            return ForEachChild(txn, e.values, state.folded, [&](std::string_view, std::string_view r) {
+                if (r.size() < 8 || r.size() < 8 + GetLe(r, 4, 4)) return;
+                const size_t n = GetLe(r, 4, 4);
+                ++info->valueCount;
+                info->maxValueNameLength = std::max<uint32_t>(info->maxValueNameLength,
+                    static_cast<uint32_t>(Kestrix::Utf16Length(Kestrix::WideFromUtf8(r.substr(8, n)))));
+                info->maxValueDataSize = std::max<uint32_t>(info->maxValueDataSize, static_cast<uint32_t>(r.size() - 8 - n));
+            });
+        });
+    }
+
+    uint32_t KeyPath(RegKeyHandle key, std::wstring* path) override {
+        if (path == nullptr) return kErrorInvalidParameter;
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        return Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            if (!KeyExists(txn, e, state.folded)) return kErrorKeyDeleted;
+            *path = PredefinedKeyName(state.root);
+            size_t pos = state.folded.find('\\');
+            while (pos != std::string::npos) {
+                const size_t next = state.folded.find('\\', pos + 1);
+                const std::string prefix = state.folded.substr(0, next);
+                MDB_val k = Val(prefix), v{};
+                if (mdb_get(txn, e.keys, &k, &v) != MDB_SUCCESS || v.mv_size < 8) return kErrorRegistryCorrupt;
+                *path += L'\\';
+                *path += Kestrix::WideFromUtf8(View(v).substr(8));
+                pos = next;
+            }
+            return kErrorSuccess;
+        });
+    }
+
+    uint32_t FlushKey(RegKeyHandle key) override {
+        KeyState state;
+        if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
+        std::shared_ptr<Env> e;
+        if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
+        if (e->readOnly) return kErrorSuccess;
+        return FromLmdb(mdb_env_sync(e->env, 1));
+    }
+
+    uint32_t GetKeySecurity(RegKeyHandle, uint32_t, void*, uint32_t*) override { return kErrorNotSupported; }
+    uint32_t SetKeySecurity(RegKeyHandle, uint32_t, void*) override { return kErrorNotSupported; }
+    uint32_t GrantEveryoneFullAccess(RegKeyHandle) override { return kErrorNotSupported; }
+    uint32_t NotifyChange(RegKeyHandle, bool, uint32_t, void*, bool) override { return kErrorNotSupported; }
+
+private:
+    // ---- handles ----
+    RegKeyHandle NewHandle(std::string folded, uint32_t access, RegKeyHandle root) {
+        static std::atomic<uintptr_t> next{0x1000};
+        const uintptr_t id = next.fetch_add(4);
+        auto state = std::make_shared<const KeyState>(KeyState{std::move(folded), access, root});
+        std::lock_guard lock(handleMutex_);
+        handles_.emplace(id, std::move(state));
+        return reinterpret_cast<RegKeyHandle>(id);
+    }
+
+    uint32_t Lookup(RegKeyHandle key, KeyState* out) {
+        if (key == HkeyLocalMachine() || key == HkeyCurrentUser()) {
+            *out = KeyState{Folded(PredefinedKeyName(key)), kKeyAllAccess, key};
+            return kErrorSuccess;
+        }
+        std::shared_ptr<const KeyState> state;
+        {
+            std::lock_guard lock(handleMutex_);
+            auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
+            if (it == handles_.end()) return kErrorInvalidHandle;
+            state = it->second;
+        }
+        *out = *state;
+        return kErrorSuccess;
+    }
+
+    uint32_t Resolve(RegKeyHandle key, std::wstring_view subKey, KeyState* base, std::vector<std::wstring>* parts) {
+        if (uint32_t s = Lookup(key, base); s != kErrorSuccess) return s;
+        if (!subKey.empty() && subKey.front() == L'\\') return kErrorBadPathname;
+        return SplitPath(subKey, parts);
+    }
+
+    // ---- environment and transactions ----
+    uint32_t Acquire(std::shared_ptr<Env>* out) {
+        std::lock_guard lock(envMutex_);
+        if (!env_) {
+            const uint32_t status = OpenEnv(folder_, options_.initialMapSize, &env_);
+            if (status != kErrorSuccess) {
+                // Logged once per distinct failure; the store is retried on every call.
+                if (status != loggedError_) {
+                    loggedError_ = status;
+                    GP_LOG_ERROR(kSource, L"glimmerpane::platform::PosixRegistryStore::open",
+                                 L"Cannot open the registry store %ls: error %lu",
+                                 Kestrix::WideFromUtf8(folder_).c_str(), static_cast<unsigned long>(status));
+                }
+                return status;
+            }
+            loggedError_ = kErrorSuccess;
+        }
+        *out = env_;
+        return kErrorSuccess;
+    }
+
+    // Adopts a map that another process has grown.
+    static void AdoptNewSize(Env& e) {
+        std::unique_lock lock(e.resize);
+        mdb_env_set_mapsize(e.env, 0);
+    }
+
+    template <class Body>
+    uint32_t Read(Body body) {
+        std::shared_ptr<Env> e;
+        if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            std::shared_lock lock(e->resize);
+            MDB_txn* txn = nullptr;
+            const int rc = mdb_txn_begin(e->env, nullptr, MDB_RDONLY, &txn);
+            if (rc == MDB_MAP_RESIZED) {
+                lock.unlock();
+                AdoptNewSize(*e);
+                continue;
+            }
+            if (rc == MDB_READERS_FULL) {
+                // Slots of crashed processes are only freed when someone checks.
+                int dead = 0;
+                mdb_reader_check(e->env, &dead);
+                if (dead > 0) continue;
+            }
+            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+            const uint32_t status = body(txn, *e);
+            mdb_txn_abort(txn);
+            return status;
+        }
+        return kErrorRegistryIoFailed;
+    }
+
+    template <class Body>
+    uint32_t Write(Body body) {
+        std::shared_ptr<Env> e;
+        if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
+        if (e->readOnly) return kErrorAccessDenied;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            std::shared_lock lock(e->resize);
+            MDB_txn* txn = nullptr;
+            int rc = mdb_txn_begin(e->env, nullptr, 0, &txn);
+            if (rc == MDB_MAP_RESIZED) {
+                lock.unlock();
+                AdoptNewSize(*e);
+                continue;
+            }
+            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+            uint32_t status = body(txn, *e);
+            if (status == kErrorSuccess) {
+                rc = mdb_txn_commit(txn);
+                status = FromLmdb(rc);
+            } else {
+                mdb_txn_abort(txn);
+            }
+            if (status != kMapFull) return status;
+            lock.unlock();
+            std::unique_lock grow(e->resize);
+            MDB_envinfo info{};
+            mdb_env_info(e->env, &info);
+            if (mdb_env_set_mapsize(e->env, info.me_mapsize * 2) != MDB_SUCCESS) return kErrorDiskFull;
+        }
+        return kErrorDiskFull;
+    }
+
+    // ---- records ----
+    static bool IsRoot(const std::string& folded) { return folded.find('\\') == std::string::npos; }
+
+    static bool KeyExists(MDB_txn* txn, Env& e, const std::string& folded) {
+        if (IsRoot(folded)) return true;
+        MDB_val k = Val(folded), v{};
+        return mdb_get(txn, e.keys, &k, &v) == MDB_SUCCESS;
+    }
+
+    static RegFileTime LastWrite(MDB_txn* txn, Env& e, const std::string& folded) {
+        MDB_val k = Val(folded), v{};
+        if (mdb_get(txn, e.keys, &k, &v) != MDB_SUCCESS || v.mv_size < 8) return 0;
+        return GetLe(View(v), 0, 8);
+    }
+
+    static uint32_t Put(MDB_txn* txn, MDB_dbi dbi, const std::string& key, const std::string& data) {
+        MDB_val k = Val(key), v = Val(data);
+        return FromLmdb(mdb_put(txn, dbi, &k, &v, 0));
+    }
+
+    // Sets the key's last-write time; a hive root gets a record on its first change.
+    static uint32_t Touch(MDB_txn* txn, Env& e, const std::string& folded, RegFileTime now) {
+        MDB_val k = Val(folded), v{};
+        std::string record;
+        PutU64(record, now);
+        if (mdb_get(txn, e.keys, &k, &v) == MDB_SUCCESS && v.mv_size >= 8) record.append(View(v).substr(8));
+        else if (!IsRoot(folded)) return kErrorRegistryCorrupt;
+        return Put(txn, e.keys, folded, record);
+    }
+
+    template <class Visit>
+    static uint32_t ForEachChild(MDB_txn* txn, MDB_dbi dbi, const std::string& parent, Visit visit) {
+        MDB_cursor* cursor = nullptr;
+        if (int rc = mdb_cursor_open(txn, dbi, &cursor); rc != MDB_SUCCESS) return FromLmdb(rc);
+        const std::string prefix = parent + '\0';
+        MDB_val k = Val(prefix), v{};
+        int rc = mdb_cursor_get(cursor, &k, &v, MDB_SET_RANGE);
+        while (rc == MDB_SUCCESS) {
+            const std::string_view key = View(k);
+            if (key.substr(0, prefix.size()) != prefix) break;
+            visit(key.substr(prefix.size()), View(v));
+            rc = mdb_cursor_get(cursor, &k, &v, MDB_NEXT);
+        }
+        mdb_cursor_close(cursor);
+        return rc == MDB_SUCCESS || rc == MDB_NOTFOUND ? kErrorSuccess : FromLmdb(rc);
+    }
+
+    template <class Visit>
+    static uint32_t Nth(MDB_txn* txn, MDB_dbi dbi, const std::string& parent, uint32_t index, Visit visit) {
+        uint32_t seen = 0;
+        bool found = false;
+        const uint32_t s = ForEachChild(txn, dbi, parent, [&](std::string_view k, std::string_view v) {
+            if (!found && seen++ == index) {
+                visit(k, v);
+                found = true;
+            }
+        });
+        if (s != kErrorSuccess) return s;
+        return found ? kErrorSuccess : kErrorNoMoreItems;
+    }
+
+    static bool HasChildren(MDB_txn* txn, Env& e, const std::string& folded) {
+        bool any = false;
+        ForEachChild(txn, e.children, folded, [&](std::string_view, std::string_view) { any = true; });
+        return any;
+    }
+
+    static uint32_t DeletePrefixed(MDB_txn* txn, MDB_dbi dbi, const std::string& parent) {
+        std::vector<std::string> doomed;
+        if (uint32_t s = ForEachChild(txn, dbi, parent, [&](std::string_view k, std::string_view) {
+                doomed.push_back(parent + '\0' + std::string(k));
+            }); s != kErrorSuccess) {
+            return s;
+        }
+        for (const auto& key : doomed) {
+            MDB_val k = Val(key);
+            if (int rc = mdb_del(txn, dbi, &k, nullptr); rc != MDB_SUCCESS) return FromLmdb(rc);
+        }
+        return kErrorSuccess;
+    }
+
+    // Removes one key without children: its values, its record, its entry in the parent.
+    static uint32_t RemoveKey(MDB_txn* txn, Env& e, const std::string& folded) {
+        if (uint32_t s = DeletePrefixed(txn, e.values, folded); s != kErrorSuccess) return s;
+        MDB_val k = Val(folded);
+        if (int rc = mdb_del(txn, e.keys, &k, nullptr); rc != MDB_SUCCESS) return FromLmdb(rc);
+        const size_t cut = folded.rfind('\\');
+        const std::string parent = folded.substr(0, cut);
+        const std::string entry = ChildKey(parent, folded.substr(cut + 1));
+        MDB_val c = Val(entry);
+        if (int rc = mdb_del(txn, e.children, &c, nullptr); rc != MDB_SUCCESS && rc != MDB_NOTFOUND) return FromLmdb(rc);
+        return Touch(txn, e, parent, Now());
+    }
+
+    static uint32_t RemoveTree(MDB_txn* txn, Env& e, const std::string& folded) {
+        std::vector<std::string> kids;
+        if (uint32_t s = ForEachChild(txn, e.children, folded, [&](std::string_view k, std::string_view) {
+                kids.push_back(folded + '\\' + std::string(k));
+            }); s != kErrorSuccess) {
+            return s;
+        }
+        for (const auto& kid : kids) {
+            if (uint32_t s = RemoveTree(txn, e, kid); s != kErrorSuccess) return s;
+        }
+        return RemoveKey(txn, e, folded);
+    }
+
+    const std::string folder_;
+    const RegistryStoreOptions options_;
+    std::mutex envMutex_;
+    std::shared_ptr<Env> env_;
+    uint32_t loggedError_ = kErrorSuccess;
+    std::mutex handleMutex_;
+    std::unordered_map<uintptr_t, std::shared_ptr<const KeyState>> handles_;
+};
+
+}  // namespace
+
+RegKeyHandle HkeyLocalMachine() { return RootHandle(static_cast<int32_t>(0x80000002u)); }
+RegKeyHandle HkeyCurrentUser() { return RootHandle(static_cast<int32_t>(0x80000001u)); }
+bool IsPredefinedKey(RegKeyHandle key) { return key == HkeyLocalMachine() || key == HkeyCurrentUser(); }
+
+std::wstring_view PredefinedKeyName(RegKeyHandle key) {
+    if (key == HkeyLocalMachine()) return L"HKEY_LOCAL_MACHINE";
+    if (key == HkeyCurrentUser()) return L"HKEY_CURRENT_USER";
+    return {};
+}
+
+std::shared_ptr<RegistryStore> OpenRegistryStore(const std::wstring& folder, const RegistryStoreOptions& options) {
+    std::string path = Kestrix::Utf8FromWide(folder);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return std::make_shared<PosixRegistryStore>(std::move(path), options);
+}
+
+std::shared_ptr<RegistryStore> DefaultRegistryStore() {
+    // One store per prefix folder for the life of the process; the prefix is read on each call.
+    static std::mutex mutex;
+    static std::map<std::wstring, std::shared_ptr<RegistryStore>>* stores =
+        new std::map<std::wstring, std::shared_ptr<RegistryStore>>;
+    const std::wstring folder = PrefixPath(L"registry");
+    std::lock_guard lock(mutex);
+    auto& store = (*stores)[folder];
+    if (!store) store = OpenRegistryStore(folder);
+    return store;
+}
+
+}  // namespace glimmerpane::platform
