@@ -22,7 +22,7 @@ ModuleStatus createModule(Module** address) {
     try {
         storage = ::operator new(sizeof(GlimmerpaneImpl));
         std::memset(storage, 0, sizeof(GlimmerpaneImpl));
-        module = new (storage) GlimmerpaneImpl();
+        module = new (storage) GlimmerpaneImpl(nullptr, nullptr, nullptr);
     } catch (...) {
         ::operator delete(storage);
         GP_LOG_ERROR(L"Glimmerpane", L"Vornik::createModule", L"Failed to create Glimmerpane Module");

@@ -4,6 +4,7 @@
 #include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
 #include "render/JSONParser.h"
+#include "tiles/TileSelection.h"
 
 namespace Vornik {
 
@@ -35,9 +36,23 @@ const std::vector<std::wstring>& GlimmerpaneImpl::statusMessageNames() {
     return names;
 }
 
-GlimmerpaneImpl::GlimmerpaneImpl(std::shared_ptr<ProcState> state)
-    : BaseModule(nullptr), state_(state ? std::move(state) : std::make_shared<ProcState>()) {
+GlimmerpaneImpl::GlimmerpaneImpl(std::shared_ptr<ProcState> state, std::shared_ptr<TileContentFormatter> formatter,
+                                 std::shared_ptr<RegistryAPI> registry)
+    : BaseModule(nullptr),
+      state_(state ? std::move(state) : std::make_shared<ProcState>()),
+      formatter_(formatter ? std::move(formatter) : std::make_shared<TileContentFormatter>(nullptr)),
+      registry_(registry ? std::move(registry) : std::make_shared<RegistryAPI>()) {
     state_->reset();
+}
+
+const std::vector<std::wstring>& GlimmerpaneImpl::refreshRequestNames() {
+    static const std::vector<std::wstring> names = {
+        L"Core.Antivirus.RefreshLastScanTime", L"Core.ProductState.RefreshProductList",
+        L"Core.ProductState.Refresh3rdPartyList", L"Core.Antivirus.RefreshRTSState",
+        L"Core.Firewall.RefreshState",         L"Core.Antivirus.RefreshDATState",
+        L"Core.Update.RefreshState",           L"Core.Protection.RefreshState",
+    };
+    return names;
 }
 
 GlimmerpaneImpl::~GlimmerpaneImpl() {
@@ -96,7 +111,20 @@ ModuleStatus GlimmerpaneImpl::initialize() {
 
 ModuleStatus GlimmerpaneImpl::start() {
     worker_ = std::thread([this] { listenForUpdates(); });
+    refreshStatus();
     return MODULE_STATUS_SUCCESS;
+}
+
+void GlimmerpaneImpl::refreshStatus() {
+    for (const std::wstring& name : refreshRequestNames()) {
+        auto request = std::make_shared<Message>(std::wstring(name), std::wstring(L"Glimmerpane Module"), std::wstring());
+        if (publish(std::move(request)) != MODULE_STATUS_SUCCESS) {
+            GP_LOG_ERROR(kSource, L"Vornik::GlimmerpaneImpl::refreshStatus", L"Failed to publish refresh message %ls",
+                         name.c_str());
+        }
+    }
+    std::lock_guard lock(stateLock_);
+    updateStatistics();
 }
 
 ModuleStatus GlimmerpaneImpl::stop() {
@@ -132,7 +160,74 @@ void GlimmerpaneImpl::listenForUpdates() {
     }
 }
 
-void GlimmerpaneImpl::createTiles() {}
+void GlimmerpaneImpl::createTiles() {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::createTiles";
+    ProcState snapshot;
+    {
+        std::lock_guard lock(stateLock_);
+        updateStatistics();
+        snapshot = *state_;
+    }
+    const std::vector<TileContent> contents = selectTileContents(snapshot);
+    std::wstring payload;
+    if (!formatter_->getTilesPayload(contents, snapshot, payload)) {
+        GP_LOG_ERROR(kSource, kFunction, L"Failed to generate tile payload.");
+        return;
+    }
+    auto message = std::make_shared<Message>(std::wstring(L"messaging.message.processed"),
+                                             std::wstring(L"GlimmerpaneImpl"), std::move(payload));
+    if (publish(std::move(message)) != MODULE_STATUS_SUCCESS) {
+        GP_LOG_ERROR(kSource, kFunction, L"Failed to publish tile payload.");
+    }
+}
+
+namespace {
+// The statistics keys below HKEY_LOCAL_MACHINE; each count is the DWORD "SDSValue".
+#define GP_SCAN_REPORT L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
+constexpr const wchar_t* kResolvedKeys[] = {
+    GP_SCAN_REPORT L"RootKitsResolved", GP_SCAN_REPORT L"TrackingCookiesResolved", GP_SCAN_REPORT L"TrojansResolved",
+    GP_SCAN_REPORT L"UnwantedProgramResolved", GP_SCAN_REPORT L"VirusResolved",
+};
+constexpr const wchar_t* kDetectedKeys[] = {
+    GP_SCAN_REPORT L"RootKitsDetected", GP_SCAN_REPORT L"TrackingCookiesDetected", GP_SCAN_REPORT L"TrojansDetected",
+    GP_SCAN_REPORT L"UnwantedProgramDetected", GP_SCAN_REPORT L"VirusDetected",
+};
+constexpr const wchar_t* kItemsScannedKey = GP_SCAN_REPORT L"TotalItemScanned";
+#undef GP_SCAN_REPORT
+constexpr const wchar_t* kConnectionsBlockedKey =
+    L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked";
+}  // namespace
+
+bool GlimmerpaneImpl::readStatKeyDword(const wchar_t* key, uint64_t& count) {
+    constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::readStatKeyDword";
+    if (key == nullptr) {
+        GP_LOG_ERROR(kSource, kFunction, L"nullptr key is invalid");
+        return false;
+    }
+    uint32_t value = 0;
+    if (registry_->readDword(key, L"SDSValue", value) == MODULE_STATUS_SUCCESS) {
+        count = value;
+        return true;
+    }
+    GP_LOG_ERROR(kSource, kFunction, L"Failed to read statistics from %ls", key);
+    return false;
+}
+
+void GlimmerpaneImpl::updateStatistics() {
+    auto sum = [this](const wchar_t* const* keys, size_t count) {
+        uint64_t total = 0;
+        for (size_t i = 0; i < count; ++i) {
+            uint64_t value = 0;
+            if (readStatKeyDword(keys[i], value)) total += value;
+        }
+        return total;
+    };
+    state_->threatsResolved = sum(kResolvedKeys, std::size(kResolvedKeys));
+    state_->threatsDetected = sum(kDetectedKeys, std::size(kDetectedKeys));
+    state_->threatsUnresolved = state_->threatsDetected > state_->threatsResolved;
+    readStatKeyDword(kItemsScannedKey, state_->filesScanned);
+    readStatKeyDword(kConnectionsBlockedKey, state_->connectionsBlocked);
+}
 
 uint32_t GlimmerpaneImpl::OverallStatusHandler(const std::shared_ptr<Message>& message) {
     constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::OverallStatusHandler";

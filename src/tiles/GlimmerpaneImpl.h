@@ -20,15 +20,20 @@
 
 #include "message/MessageBus.h"
 #include "module/BaseModule.h"
+#include "render/TileContentFormatter.h"
 #include "tiles/MessageQueue.h"
 #include "tiles/ProcState.h"
+#include "tiles/RegistryAPI.h"
 
 namespace Vornik {
 
 class GlimmerpaneImpl : public BaseModule {
 public:
-    // An empty state makes the module create its own; either way it is reset to defaults.
-    explicit GlimmerpaneImpl(std::shared_ptr<ProcState> state = nullptr);
+    // Empty pointers make the module create its defaults: a new snapshot, a formatter over
+    // the module's resource library (throws ModuleException when it cannot be loaded) and
+    // registry access to the process registry. The snapshot is reset to its defaults.
+    GlimmerpaneImpl(std::shared_ptr<ProcState> state, std::shared_ptr<TileContentFormatter> formatter,
+                    std::shared_ptr<RegistryAPI> registry);
     ~GlimmerpaneImpl() override;
 
     // Builds the handler table and subscribes to the eight status messages.
@@ -43,9 +48,18 @@ public:
     // The eight status message names, in the order of the handler table description.
     static const std::vector<std::wstring>& statusMessageNames();
 
+    // The refresh requests published at start, in order.
+    static const std::vector<std::wstring>& refreshRequestNames();
+
 protected:
-    // Runs after every handled message on the worker thread.
+    // Runs after every handled message on the worker thread: statistics, selection,
+    // rendering and the publish of "messaging.message.processed".
     virtual void createTiles();
+    // Re-reads the twelve statistics values into the snapshot.
+    void updateStatistics();
+    bool readStatKeyDword(const wchar_t* key, uint64_t& count);
+    // Asks every suite component to publish its state again, then reads the statistics.
+    void refreshStatus();
 
 private:
     using Handler = uint32_t (GlimmerpaneImpl::*)(const std::shared_ptr<Message>&);
@@ -67,6 +81,10 @@ private:
     MessageQueue queue_;
     std::unordered_map<std::wstring, MessageHandler> handlers_;
     std::shared_ptr<ProcState> state_;
+    std::shared_ptr<TileContentFormatter> formatter_;
+    std::shared_ptr<RegistryAPI> registry_;
+    // Guards the statistics fields between the host thread's read in start and the
+    // worker's read and snapshot copy; handlers write only other fields.
     std::mutex stateLock_;
 };
 

@@ -10,6 +10,7 @@
 #include "module/ModuleHandle.h"
 #include "module/ModuleStatus.h"
 #include "support/FakeBus.h"
+#include "support/FakeResources.h"
 #include "support/RecordingLogger.h"
 #include "tiles/GlimmerpaneImpl.h"
 #include "tiles/MessageQueue.h"
@@ -21,10 +22,17 @@ using ETWLogging::LogSeverity;
 using gptest::FakeBus;
 using gptest::LogCapture;
 
+// A registry without any statistics.
+class NoRegistry : public RegistryAPI {
+public:
+    ModuleStatus readDword(const wchar_t*, const wchar_t*, uint32_t&) override { return MODULE_STATUS_UNSUCCESSFUL; }
+};
+
 // Counts the tile selections instead of rendering them.
 class CountingModule : public GlimmerpaneImpl {
 public:
-    using GlimmerpaneImpl::GlimmerpaneImpl;
+    explicit CountingModule(std::shared_ptr<ProcState> state)
+        : GlimmerpaneImpl(std::move(state), gptest::MakeFakeFormatter(), std::make_shared<NoRegistry>()) {}
     std::atomic<int> tileRuns{0};
 
 protected:
@@ -180,7 +188,8 @@ TEST_P(HandlerTable, HandlesAsDescribed) {
     EXPECT_TRUE(capture.has(c.handled ? LogSeverity::Normal : LogSeverity::Error, verdict));
     const auto records = capture.records();
     const size_t errors = std::count_if(records.begin(), records.end(), [](auto& r) {
-        return r.severity == LogSeverity::Error && r.message.find(L"Message handling failed") == std::wstring::npos;
+        return r.severity == LogSeverity::Error && r.message.find(L"Message handling failed") == std::wstring::npos &&
+               r.function != L"Vornik::GlimmerpaneImpl::readStatKeyDword";
     });
     if (c.errorRecord) {
         EXPECT_TRUE(capture.has(LogSeverity::Error, c.errorRecord));

@@ -1,0 +1,36 @@
+// TileContentFormatter.h - turns the chosen tile contents into the viewer's JSON payload.
+//
+// Each content is rendered to tile XML through PlaceHolders; tiles that fail to render
+// are skipped (and logged), the rest keep their order. The payload layout is an external
+// interface read by the live-tile viewer:
+//   {"viewer_payload":{"tiles":[{"xml":X1},...],"clear_existing":true},
+//    "viewer_type":"corvane-uwp-live-tile"}
+// Called from the module's worker thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "render/PlaceHolders.h"
+#include "render/TileCatalogue.h"
+#include "tiles/ProcState.h"
+
+namespace Vornik {
+
+class TileContentFormatter {
+public:
+    // An empty placeholders pointer creates the default engine over the default resource
+    // library (which throws ModuleException when that library cannot be loaded).
+    explicit TileContentFormatter(std::shared_ptr<PlaceHolders> placeholders = nullptr);
+    virtual ~TileContentFormatter();
+
+    // True with the payload set when at least one tile rendered; false with payload
+    // unchanged otherwise (an empty list included).
+    virtual bool getTilesPayload(const std::vector<TileContent>& contents, ProcState state, std::wstring& payload);
+
+private:
+    std::shared_ptr<PlaceHolders> placeholders_;
+};
+
+}  // namespace Vornik

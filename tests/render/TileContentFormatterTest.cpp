@@ -1,0 +1,82 @@
+// Tests of the viewer payload built around rendered tiles.
+#include <gtest/gtest.h>
+
+#include "render/JSONParser.h"
+#include "render/TileContentFormatter.h"
+#include "support/FakeResources.h"
+#include "support/RecordingLogger.h"
+
+namespace Vornik {
+namespace {
+
+using ETWLogging::LogSeverity;
+using gptest::LogCapture;
+
+// Renders each content as its number; fails for the contents listed.
+class ScriptedPlaceHolders : public PlaceHolders {
+public:
+    ScriptedPlaceHolders(std::vector<TileContent> failing, std::wstring text = L"")
+        : PlaceHolders(std::make_shared<ResourceDll>(L"Glimmerpane.so", L"GPNResources.so",
+                                                     std::make_shared<gptest::FakeResourceAPI>(
+                                                         std::map<uint32_t, std::wstring>{}))),
+          failing_(std::move(failing)),
+          text_(std::move(text)) {}
+    bool getTileXML(std::wstring& xml, TileContent content, ProcState) override {
+        if (std::find(failing_.begin(), failing_.end(), content) != failing_.end()) return false;
+        xml = text_.empty() ? L"<tile n=\"" + std::to_wstring(content) + L"\"/>" : text_;
+        return true;
+    }
+
+private:
+    std::vector<TileContent> failing_;
+    std::wstring text_;
+};
+
+TEST(TileContentFormatter, WrapsTilesInTheViewerEnvelope) {
+    TileContentFormatter formatter(std::make_shared<ScriptedPlaceHolders>(std::vector<TileContent>{}));
+    std::wstring payload;
+    ASSERT_TRUE(formatter.getTilesPayload({FILES_SCANNED, SECURE}, ProcState{}, payload));
+    EXPECT_EQ(payload,
+              LR"({"viewer_payload":{"tiles":[{"xml":"<tile n=\"3\"/>"},{"xml":"<tile n=\"0\"/>"}],)"
+              LR"("clear_existing":true},"viewer_type":"corvane-uwp-live-tile"})");
+}
+
+TEST(TileContentFormatter, SkipsFailedTilesAndKeepsTheOrder) {
+    TileContentFormatter formatter(std::make_shared<ScriptedPlaceHolders>(std::vector<TileContent>{RTS_OFF}));
+    LogCapture capture;
+    std::wstring payload;
+    ASSERT_TRUE(formatter.getTilesPayload({FIREWALL_OFF, RTS_OFF, UPDATES_OFF}, ProcState{}, payload));
+    EXPECT_NE(payload.find(LR"([{"xml":"<tile n=\"10\"/>"},{"xml":"<tile n=\"14\"/>"}])"), std::wstring::npos);
+    EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Skipping creating xml :  For TileContent: 5"));
+}
+
+TEST(TileContentFormatter, NothingRenderedLeavesThePayloadAlone) {
+    TileContentFormatter formatter(std::make_shared<ScriptedPlaceHolders>(std::vector<TileContent>{SECURE, AT_RISK}));
+    std::wstring payload = L"previous";
+    LogCapture capture;
+    EXPECT_FALSE(formatter.getTilesPayload({}, ProcState{}, payload));
+    EXPECT_TRUE(capture.records().empty());
+    EXPECT_FALSE(formatter.getTilesPayload({SECURE, AT_RISK}, ProcState{}, payload));
+    EXPECT_EQ(payload, L"previous");
+}
+
+TEST(TileContentFormatter, QuotesAndLineBreaksAreEscapedOnOneLine) {
+    TileContentFormatter formatter(
+        std::make_shared<ScriptedPlaceHolders>(std::vector<TileContent>{}, L"<text a=\"b\">line\r\nnext\\</text>"));
+    std::wstring payload;
+    ASSERT_TRUE(formatter.getTilesPayload({SECURE}, ProcState{}, payload));
+    EXPECT_EQ(payload.find(L'\n'), std::wstring::npos);
+    EXPECT_NE(payload.find(LR"(<text a=\"b\">line\r\nnext\\</text>)"), std::wstring::npos);
+    JSONParser parsed;
+    ASSERT_TRUE(parsed.parse(payload));
+    std::vector<JSONParser> tiles;
+    JSONParser set;
+    ASSERT_TRUE(parsed.getObject(L"viewer_payload", set));
+    ASSERT_TRUE(set.getArray(L"tiles", tiles));
+    std::wstring xml;
+    ASSERT_TRUE(tiles.at(0).getString(L"xml", xml));
+    EXPECT_EQ(xml, L"<text a=\"b\">line\r\nnext\\</text>");
+}
+
+}  // namespace
+}  // namespace Vornik

@@ -1,0 +1,238 @@
+// Tests of the statistics read, the refresh requests and the tile publish of the module,
+// over the fake bus, a table-backed registry and a resource table whose strings name
+// their own ids.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "module/ModuleStatus.h"
+#include "render/TileCatalogue.h"
+#include "support/FakeBus.h"
+#include "support/FakeResources.h"
+#include "support/RecordingLogger.h"
+#include "tiles/GlimmerpaneImpl.h"
+#include "message/MessageBusClient.h"
+#include "message/MessageBusShimImpl.h"
+
+namespace Vornik {
+namespace {
+
+using ETWLogging::LogSeverity;
+using gptest::FakeBus;
+using gptest::LogCapture;
+
+const std::wstring kScanReport = L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\";
+const std::wstring kConnections = L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked";
+
+class TableRegistry : public RegistryAPI {
+public:
+    ModuleStatus readDword(const wchar_t* key, const wchar_t* valueName, uint32_t& value) override {
+        std::lock_guard lock(mutex);
+        if (std::wstring(valueName) != L"SDSValue") return MODULE_STATUS_UNSUCCESSFUL;
+        auto found = values.find(key);
+        if (found == values.end()) return MODULE_STATUS_UNSUCCESSFUL;
+        value = found->second;
+        return MODULE_STATUS_SUCCESS;
+    }
+    void set(const std::wstring& name, uint32_t value) {
+        std::lock_guard lock(mutex);
+        values[name.find(L'\\') == std::wstring::npos ? kScanReport + name : name] = value;
+    }
+    void erase(const std::wstring& name) {
+        std::lock_guard lock(mutex);
+        values.erase(kScanReport + name);
+    }
+    std::mutex mutex;
+    std::map<std::wstring, uint32_t> values;
+};
+
+class OpenModule : public GlimmerpaneImpl {
+public:
+    OpenModule(std::shared_ptr<ProcState> state, std::shared_ptr<RegistryAPI> registry)
+        : GlimmerpaneImpl(std::move(state), gptest::MakeFakeFormatter(), std::move(registry)) {}
+    using GlimmerpaneImpl::readStatKeyDword;
+    using GlimmerpaneImpl::updateStatistics;
+};
+
+class TilePublishing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state = std::make_shared<ProcState>();
+        registry = std::make_shared<TableRegistry>();
+        module = std::make_unique<OpenModule>(state, registry);
+    }
+    void bind() {
+        auto shim = std::make_shared<MessageBusShimImpl>(bus.handle(), FakeBus::functions());
+        auto client = std::make_shared<MessageBusClient>(shim, nullptr);
+        auto manager = std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr);
+        ASSERT_EQ(module->baseInitialize(L"Glimmerpane", L"", {}, manager, client), 0u);
+        ASSERT_EQ(module->initialize(), 0u);
+    }
+    // The contents of one published payload, read back from the ids in the captions.
+    static std::vector<TileContent> ContentsOf(const std::wstring& payload) {
+        std::vector<TileContent> contents;
+        size_t at = 0;
+        while ((at = payload.find(L"<tile>", at)) != std::wstring::npos) {
+            const size_t caption = payload.find(L"<text>[", at) + 7;
+            const uint32_t id = static_cast<uint32_t>(std::stoul(payload.substr(caption)));
+            for (const auto& [content, resources] : tileCatalogue)
+                if (resources.mediumCaptionId == id) contents.push_back(content);
+            at = caption;
+        }
+        return contents;
+    }
+    std::vector<gptest::RecordedMessage> tilePublishes() const {
+        std::vector<gptest::RecordedMessage> tiles;
+        for (auto& m : bus.published())
+            if (m.name == L"messaging.message.processed") tiles.push_back(m);
+        return tiles;
+    }
+
+    FakeBus bus;
+    std::shared_ptr<ProcState> state;
+    std::shared_ptr<TableRegistry> registry;
+    std::unique_ptr<OpenModule> module;
+};
+
+TEST_F(TilePublishing, NoStatisticsKeysGiveTwelveRecordsAndZeros) {
+    LogCapture capture;
+    module->updateStatistics();
+    EXPECT_EQ(capture.containing(L"Failed to read statistics from SOFTWARE\\Corvane\\Tavrel").size(), 12u);
+    EXPECT_EQ(state->threatsResolved + state->threatsDetected + state->filesScanned + state->connectionsBlocked, 0u);
+    EXPECT_FALSE(state->threatsUnresolved);
+    LogCapture nullKey;
+    uint64_t count = 5;
+    EXPECT_FALSE(module->readStatKeyDword(nullptr, count));
+    EXPECT_EQ(count, 5u);
+    EXPECT_TRUE(nullKey.has(LogSeverity::Error, L"nullptr key is invalid"));
+}
+
+TEST_F(TilePublishing, SumsAndFlagsFollowTheKeys) {
+    const wchar_t* kinds[] = {L"RootKits", L"TrackingCookies", L"Trojans", L"UnwantedProgram", L"Virus"};
+    const uint32_t resolved[] = {1, 0, 2, 0, 3}, detected[] = {1, 0, 2, 0, 4};
+    for (int i = 0; i < 5; ++i) {
+        registry->set(std::wstring(kinds[i]) + L"Resolved", resolved[i]);
+        registry->set(std::wstring(kinds[i]) + L"Detected", detected[i]);
+    }
+    module->updateStatistics();
+    EXPECT_EQ(state->threatsResolved, 6u);
+    EXPECT_EQ(state->threatsDetected, 7u);
+    EXPECT_TRUE(state->threatsUnresolved);
+
+    for (int i = 1; i < 5; ++i) registry->set(std::wstring(kinds[i]) + L"Resolved", 2);
+    registry->erase(L"RootKitsResolved");
+    module->updateStatistics();
+    EXPECT_EQ(state->threatsResolved, 8u);
+
+    for (int i = 0; i < 5; ++i) registry->set(std::wstring(kinds[i]) + L"Resolved", 4294967295u);
+    module->updateStatistics();
+    EXPECT_EQ(state->threatsResolved, 21474836475ull);
+    EXPECT_FALSE(state->threatsUnresolved);
+}
+
+TEST_F(TilePublishing, CountsKeepTheirLastValueWhenAReadFails) {
+    registry->set(L"TotalItemScanned", 1234);
+    registry->set(kConnections, 7);
+    module->updateStatistics();
+    registry->erase(L"TotalItemScanned");
+    registry->values.erase(kConnections);
+    module->updateStatistics();
+    EXPECT_EQ(state->filesScanned, 1234u);
+    EXPECT_EQ(state->connectionsBlocked, 7u);
+}
+
+TEST_F(TilePublishing, StartPublishesTheEightRefreshRequestsInOrder) {
+    bind();
+    ASSERT_EQ(module->start(), 0u);
+    ASSERT_EQ(module->stop(), 0u);
+    auto published = bus.published();
+    ASSERT_EQ(published.size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(published[i].name, GlimmerpaneImpl::refreshRequestNames()[i]);
+        EXPECT_EQ(published[i].sender, L"Glimmerpane Module");
+        EXPECT_EQ(published[i].userData, L"");
+    }
+    EXPECT_EQ(published.front().name, L"Core.Antivirus.RefreshLastScanTime");
+    EXPECT_EQ(published.back().name, L"Core.Protection.RefreshState");
+}
+
+TEST_F(TilePublishing, FailedRefreshPublishesAreEachLoggedAndStartStillSucceeds) {
+    bind();
+    bus.failPublishes(MODULE_STATUS_NO_SUBSCRIBERS);
+    LogCapture capture;
+    ASSERT_EQ(module->start(), 0u);
+    ASSERT_EQ(module->stop(), 0u);
+    std::vector<std::wstring> failed;
+    for (auto& r : capture.records())
+        if (r.message.rfind(L"Failed to publish refresh message ", 0) == 0) failed.push_back(r.message.substr(34));
+    EXPECT_EQ(failed, GlimmerpaneImpl::refreshRequestNames());
+}
+
+TEST_F(TilePublishing, EveryHandledMessagePublishesOnePayloadOfTheSelection) {
+    bind();
+    registry->set(L"TotalItemScanned", 10);
+    ASSERT_EQ(module->start(), 0u);
+    const std::pair<const wchar_t*, const wchar_t*> messages[] = {
+        {L"Core.Protection.State", LR"({"state":"green"})"},
+        {L"Core.Protection.State", LR"({"state":"red"})"},
+        {L"Core.Antivirus.RTSState", LR"({"state":"off","repair":"sometimes","starting":false,"pup_scan_enabled":true})"},
+        {L"Core.Protection.State", LR"({"state":"gray"})"},
+    };
+    for (auto& [name, data] : messages) bus.deliver(name, data);
+    ASSERT_EQ(module->stop(), 0u);
+    auto tiles = tilePublishes();
+    ASSERT_EQ(tiles.size(), 4u);  // the failed handler still republishes
+    const std::vector<TileContent> expected[] = {
+        {FILES_SCANNED, SECURE},
+        {NO_ACTIVE_ANTIVIRUS, NO_ACTIVE_FIREWALL},
+        {NO_ACTIVE_ANTIVIRUS, NO_ACTIVE_FIREWALL},
+        {FILES_SCANNED, SECURE},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(tiles[i].sender, L"GlimmerpaneImpl");
+        EXPECT_EQ(ContentsOf(tiles[i].userData), expected[i]) << i;
+        EXPECT_NE(tiles[i].userData.find(L"\"clear_existing\":true"), std::wstring::npos);
+    }
+}
+
+TEST_F(TilePublishing, AFailedPayloadOrPublishIsLoggedAndNothingElseHappens) {
+    // Without a template nothing renders.
+    auto bare = std::make_unique<GlimmerpaneImpl>(state, gptest::MakeFakeFormatter({}), registry);
+    module.reset();
+    auto shim = std::make_shared<MessageBusShimImpl>(bus.handle(), FakeBus::functions());
+    ASSERT_EQ(bare->baseInitialize(L"G", L"", {}, std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr),
+                                   std::make_shared<MessageBusClient>(shim, nullptr)),
+              0u);
+    ASSERT_EQ(bare->initialize(), 0u);
+    ASSERT_EQ(bare->start(), 0u);
+    LogCapture capture;
+    bus.deliver(L"Core.Update.State", LR"({"state":"on"})");
+    ASSERT_EQ(bare->stop(), 0u);
+    EXPECT_TRUE(capture.has(LogSeverity::Error, L"Failed to generate tile payload."));
+    EXPECT_TRUE(tilePublishes().empty());
+}
+
+TEST_F(TilePublishing, ARefusedTilePublishIsLogged) {
+    bind();
+    ASSERT_EQ(module->start(), 0u);
+    bus.failPublishes(MODULE_STATUS_NO_SUBSCRIBERS);
+    LogCapture capture;
+    bus.deliver(L"Core.Update.State", LR"({"state":"on"})");
+    ASSERT_EQ(module->stop(), 0u);
+    EXPECT_TRUE(capture.has(LogSeverity::Error, L"Failed to publish tile payload."));
+}
+
+TEST_F(TilePublishing, StatisticsWrittenWhileTheWorkerRunsDoNotRace) {
+    // The host thread's read at start overlaps the worker's handling of early answers.
+    bind();
+    for (int i = 0; i < 200; ++i) bus.deliver(L"Core.Update.State", LR"({"state":"off"})");
+    registry->set(L"TotalItemScanned", 3);
+    ASSERT_EQ(module->start(), 0u);
+    ASSERT_EQ(module->stop(), 0u);
+    EXPECT_EQ(tilePublishes().size(), 200u);
+    EXPECT_EQ(state->filesScanned, 3u);
+}
+
+}  // namespace
+}  // namespace Vornik
