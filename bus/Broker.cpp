@@ -163,7 +163,8 @@ public:
             complete(found->second, std::move(record), MODULE_STATUS_SUCCESS);
             return MODULE_STATUS_SUCCESS;
         }
-        enqueue(matching(record->name), std::move(record));
+        const std::vector<SubscriptionPtr> targets = matching(record->name);
+        enqueue(targets, std::move(record));
         return MODULE_STATUS_SUCCESS;
     }
 
