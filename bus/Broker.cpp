@@ -160,7 +160,8 @@ public:
                                static_cast<unsigned long long>(record->header.replyInfo));
                 return MODULE_STATUS_SUCCESS;
             }
-            complete(found->second, std::move(record), MODULE_STATUS_SUCCESS);
+            const PendingPtr pending = found->second;  // complete() erases the table's entry
+            complete(pending, std::move(record), MODULE_STATUS_SUCCESS);
             return MODULE_STATUS_SUCCESS;
         }
         const std::vector<SubscriptionPtr> targets = matching(record->name);
@@ -419,7 +420,7 @@ private:
         }
     }
 
-    void complete(const PendingPtr& pending, RecordPtr reply, ModuleStatus status) {
+    void complete(PendingPtr pending, RecordPtr reply, ModuleStatus status) {
         replies_.erase(pending->replyInfo);
         if (pending->deadline) {
             deadlines_.erase(*pending->deadline);
@@ -427,7 +428,7 @@ private:
         }
         pending->reply = std::move(reply);
         pending->status = status;
-        schedule(pending);
+        schedule(std::move(pending));
     }
 
     void withdraw(Subscription& subscription) {

@@ -12,6 +12,7 @@ namespace {
 
 TEST_F(BrokerTest, DeliversACopyWithAStampedVersion2Header) {
     Inbox inbox;
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(inbox, L"status.dat"), 0u);
 
     MessageHeader v1 = NewHeader(1);
@@ -98,6 +99,7 @@ TEST_F(BrokerTest, SubscriptionIdsAreNonZeroAndDistinctAcrossHandles) {
     EXPECT_NE(other, handle_);
     Inbox inbox;
     std::set<uint32_t> ids;
+    const auto stop = stopBrokerOnExit();
     for (int i = 0; i < 50; ++i) {
         const uint32_t id = i % 2 ? subscribe(inbox, L"a.b", other)
                                   : broker_->subscribeFilter(handle_, &inbox, &Inbox::Callback, L"a\\..*");
@@ -124,6 +126,7 @@ TEST_P(PatternMatch, MatchesTheWholeNameCaseSensitively) {
     // The marker alternative lets the test know when the tested name would have arrived:
     // one subscription delivers in publish order.
     const std::wstring pattern = std::wstring(L"(?:") + c.pattern + L")|zz\\.marker";
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(broker_->subscribeFilter(handle_, &inbox, &Inbox::Callback, pattern.c_str()), 0u);
     ASSERT_EQ(publish(c.name), kSuccess);
     ASSERT_EQ(publish(L"zz.marker"), kSuccess);
@@ -149,6 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PatternMatch,
 TEST_F(BrokerTest, AnInvalidPatternIsRefusedWithALogRecordAndNothingThrown) {
     gptest::LogCapture log;
     Inbox inbox;
+    const auto stop = stopBrokerOnExit();
     for (const wchar_t* bad : {L"([a-", L"*x", L"a{2,1}", L"(?<n>x)"}) {
         EXPECT_EQ(broker_->subscribeFilter(handle_, &inbox, &Inbox::Callback, bad), 0u) << bad;
     }
@@ -167,6 +171,7 @@ TEST_F(BrokerTest, AMessageWithoutSubscribersIsDroppedAndARequestReportsNoSubscr
               kNoSubscribers);
     // A subscriber on another name does not change that.
     Inbox inbox;
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(inbox, L"somebody.listens"), 0u);
     EXPECT_EQ(publish(L"nobody.listens"), kSuccess);
     std::this_thread::sleep_for(30ms);
@@ -176,6 +181,7 @@ TEST_F(BrokerTest, AMessageWithoutSubscribersIsDroppedAndARequestReportsNoSubscr
 
 TEST_F(BrokerTest, EachSubscriptionSeesEveryPublisherInPublishOrder) {
     Inbox exact, pattern;
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(exact, L"seq"), 0u);
     ASSERT_NE(broker_->subscribeFilter(handle_, &pattern, &Inbox::Callback, L"se."), 0u);
     constexpr int kPerThread = 400;
@@ -208,6 +214,7 @@ TEST_F(BrokerTest, OneSlowSubscriptionDoesNotHoldUpAnother) {
         sawFast = fastArrived.load();
     };
     fast.hook = [&](const Delivery&) { fastArrived = true; };
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(slow, L"slow"), 0u);
     ASSERT_NE(subscribe(fast, L"fast"), 0u);
     ASSERT_EQ(publish(L"slow"), kSuccess);
@@ -226,6 +233,7 @@ protected:
 
 TEST_F(SingleWorkerBroker, StaysWithinItsThreadBoundAndStillDeliversEverything) {
     std::vector<std::unique_ptr<Inbox>> inboxes;
+    const auto stop = stopBrokerOnExit();
     for (int i = 0; i < 8; ++i) {
         inboxes.push_back(std::make_unique<Inbox>());
         ASSERT_NE(subscribe(*inboxes.back(), L"fan.out"), 0u);

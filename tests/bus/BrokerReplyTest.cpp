@@ -34,6 +34,7 @@ TEST_F(BrokerTest, AReplyCarryingTheRequestsReplyInfoReachesTheRequesterOnly) {
     Inbox bystander;  // subscribed to the same name: sees requests, never FLAG_REPLY messages
     ASSERT_NE(subscribe(bystander, L"svc.echo"), 0u);
 
+    const auto stop = stopBrokerOnExit();
     ReplyBox replies;
     MessageHeader h = NewHeader();
     h.flags = BusBroker::FLAG_REPLY;  // a stray reply flag on a request is not honoured
@@ -67,6 +68,7 @@ TEST_F(BrokerTest, AReplyCarryingTheRequestsReplyInfoReachesTheRequesterOnly) {
 
 TEST_F(BrokerTest, TheNonReplyCopyOfAReplyReachesSubscribers) {
     Inbox subscriber;
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(subscriber, L"state.answer"), 0u);
     MessageHeader reply = NewHeader();
     reply.flags = BusBroker::FLAG_REPLY | BusBroker::FLAG_COPIED;
@@ -88,6 +90,7 @@ TEST_F(BrokerTest, EveryRequestGetsExactlyItsOwnReplyEvenWhenTheReplyBeatsTheRet
     ASSERT_EQ(broker_->open(&service), kSuccess);
     Responder responder(*broker_, service, L"svc.fast");
     ReplyBox replies;
+    const auto stop = stopBrokerOnExit();
     constexpr int kRequests = 200;
     std::vector<std::thread> requesters;
     for (int t = 0; t < 2; ++t) {
@@ -115,6 +118,7 @@ TEST_F(BrokerTest, EveryRequestGetsExactlyItsOwnReplyEvenWhenTheReplyBeatsTheRet
 TEST_F(BrokerTest, AnUnansweredRequestTimesOutOnceAndALateReplyIsDropped) {
     gptest::LogCapture log;
     Inbox silent;
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(silent, L"svc.silent"), 0u);
     ReplyBox replies;
     MessageHeader h = NewHeader();
@@ -141,6 +145,7 @@ TEST_F(BrokerTest, AnInfiniteTimeoutNeverExpiresAndShorterOnesExpireInDeadlineOr
     Inbox silent;
     ASSERT_NE(subscribe(silent, L"svc.silent"), 0u);
     ReplyBox forever, replies;
+    const auto stop = stopBrokerOnExit();
     MessageHeader h = NewHeader();
     ASSERT_EQ(broker_->request(handle_, 0, &forever, &ReplyBox::Callback, &h, L"svc.silent", L"me", L"",
                                BusBroker::kInfiniteTimeout),

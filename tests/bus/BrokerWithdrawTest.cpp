@@ -33,6 +33,7 @@ TEST_F(BrokerTest, NoMessageCallbackRunsOnceUnsubscribeHasReturned) {
         if (withdrawn) ++late;
         flight.run(2ms);
     };
+    const auto stop = stopBrokerOnExit();
     const uint32_t id = subscribe(inbox, L"busy");
     ASSERT_NE(id, 0u);
     for (int i = 0; i < 200; ++i) ASSERT_EQ(publish(L"busy"), kSuccess);
@@ -53,6 +54,7 @@ TEST_F(BrokerTest, ACallbackMayUnsubscribeItself) {
     inbox.hook = [&](const Delivery&) {
         if (status == 0xFFFFFFFF) status = broker_->unsubscribe(handle_, id);
     };
+    const auto stop = stopBrokerOnExit();
     id = subscribe(inbox, L"self");
     ASSERT_NE(id.load(), 0u);
     for (int i = 0; i < 20; ++i) ASSERT_EQ(publish(L"self"), kSuccess);
@@ -75,6 +77,7 @@ TEST_F(BrokerTest, UnsubscribeFromAnotherDeliveryThreadWaitsForTheCallbackInFlig
         status = broker_->unsubscribe(handle_, targetId);
         insideWhenReturned = flight.inside.load();
     };
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(killer, L"killer"), 0u);
     ASSERT_EQ(publish(L"target"), kSuccess);
     ASSERT_EQ(publish(L"target"), kSuccess);
@@ -101,6 +104,7 @@ TEST_F(BrokerTest, TwoCallbacksUnsubscribingEachOtherDoNotDeadlock) {
         inA.waitEntered();
         broker_->unsubscribe(handle_, idA);
     };
+    const auto stop = stopBrokerOnExit();
     idA = subscribe(a, L"a");
     idB = subscribe(b, L"b");
     ASSERT_EQ(publish(L"a"), kSuccess);
@@ -114,6 +118,7 @@ TEST_F(BrokerTest, NoReplyCallbackRunsOnceReleaseReplyCallbackHasReturned) {
     Inbox responder;  // never answers
     ASSERT_NE(subscribe(responder, L"svc"), 0u);
     ReplyBox released, kept;
+    const auto stop = stopBrokerOnExit();
     MessageHeader h = NewHeader();
     ASSERT_EQ(broker_->request(handle_, 1, &released, &ReplyBox::Callback, &h, L"svc", L"s", L"", 40), kSuccess);
     ASSERT_EQ(broker_->request(handle_, 2, &kept, &ReplyBox::OtherCallback, &h, L"svc", L"s", L"", 40), kSuccess);
@@ -135,6 +140,7 @@ TEST_F(BrokerTest, ReleaseReplyCallbackWaitsForAReplyCallbackInFlightButNotForIt
     selfReleasing.hook = [&](const Delivery&) {
         selfStatus = broker_->releaseReplyCallback(handle_, &ReplyBox::OtherCallback);
     };
+    const auto stop = stopBrokerOnExit();
     MessageHeader h = NewHeader();
     ASSERT_EQ(broker_->request(handle_, 1, &slow, &ReplyBox::Callback, &h, L"svc", L"s", L"", 1), kSuccess);
     ASSERT_EQ(broker_->request(handle_, 2, &selfReleasing, &ReplyBox::OtherCallback, &h, L"svc", L"s", L"", 1),
@@ -153,6 +159,7 @@ TEST_F(BrokerTest, CloseWithdrawsSubscriptionsAndRequestsAndKillsTheHandle) {
     ReplyBox replies;
     InFlight flight;
     closedInbox.hook = [&](const Delivery&) { flight.run(100ms); };
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(closedInbox, L"news"), 0u);
     ASSERT_NE(subscribe(otherInbox, L"news", other), 0u);
     ASSERT_NE(subscribe(responder, L"svc", other), 0u);
@@ -188,8 +195,11 @@ TEST_F(BrokerTest, ACallbackMayCloseItsOwnHandle) {
     inbox.hook = [&](const Delivery&) {
         if (status == 0xFFFFFFFF) status = broker_->close(handle_);
     };
+    const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(inbox, L"bye"), 0u);
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(publish(L"bye"), kSuccess);
+    void* publisher = nullptr;
+    ASSERT_EQ(broker_->open(&publisher), kSuccess);
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(publish(L"bye", L"", publisher), kSuccess);
     ASSERT_TRUE(inbox.waitFor(1));
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(status, kSuccess);

@@ -146,6 +146,14 @@ protected:
         return broker_->subscribe(handle ? handle : handle_, &inbox, &Inbox::Callback, name.c_str());
     }
 
+    // Destroys the broker when it goes out of scope: declared after the locals that the
+    // callbacks use, it makes sure no callback runs once they are gone.
+    struct StopBroker {
+        BrokerTest* test;
+        ~StopBroker() { test->broker_.reset(); }
+    };
+    StopBroker stopBrokerOnExit() { return StopBroker{this}; }
+
     BusBroker::BrokerOptions options_;
     std::unique_ptr<BusBroker::Broker> broker_;
     void* handle_ = nullptr;
