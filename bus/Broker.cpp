@@ -577,8 +577,10 @@ private:
                 continue;
             }
             const auto first = deadlines_.begin();
-            if (Clock::now() < first->first) {
-                timerCv_.wait_until(lock, first->first);
+            // A copy: the entry may be erased while the wait has the lock released.
+            const Clock::time_point due = first->first;
+            if (Clock::now() < due) {
+                timerCv_.wait_until(lock, due);
                 continue;
             }
             auto found = replies_.find(first->second);
