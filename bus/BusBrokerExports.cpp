@@ -1,0 +1,22 @@
+// BusBrokerExports.cpp - the four exported functions of the bus library.
+//
+// Compiled into BusBroker.so only; the version script (BusBroker.map, BusBroker.def on
+// Windows) keeps every other symbol inside. The table is static: ReleaseObject has
+// nothing to free, and handles are closed through the table itself.
+#include <glimmerpane/abi.h>
+
+#include "BusFunctions.h"
+
+extern "C" {
+
+GP_EXPORT void* CreateObject(uint32_t frameworkVersion) {
+    return const_cast<MessageBusFunctions*>(BusBroker::BusFunctionTable(frameworkVersion));
+}
+
+GP_EXPORT void ReleaseObject(void* /*object*/) {}
+
+GP_EXPORT const char* GetVersionStr(void) { return GP_BUS_VERSION_STRING; }
+
+GP_EXPORT uint32_t GetVersionNum(void) { return GP_BUS_VERSION_NUMBER; }
+
+}  // extern "C"

@@ -1,0 +1,23 @@
+// BusFunctions.h - the process's one broker behind the C function table.
+//
+// The table's functions forward to one Broker per process, created on the first
+// `open`. Handles from any number of callers share it. The broker is shut down when
+// the library is unloaded or the process exits (static destruction); calls made after
+// that return MODULE_STATUS_INVALID_STATE (subscribe: 0) instead of touching freed state.
+// Nothing thrown inside crosses the table: an allocation failure becomes
+// MODULE_STATUS_NO_MEMORY, anything else MODULE_STATUS_UNKNOWN_EXCEPTION.
+#pragma once
+
+#include <glimmerpane/abi.h>
+
+#include <cstdint>
+
+namespace BusBroker {
+
+// The table for a framework version 1.x (1000000..1999999), null for any other version.
+const MessageBusFunctions* BusFunctionTable(uint32_t frameworkVersion);
+
+inline constexpr uint32_t kFirstSupportedVersion = 1000000;
+inline constexpr uint32_t kLastSupportedVersion = 1999999;
+
+}  // namespace BusBroker

@@ -1,0 +1,162 @@
+// BusTestSupport.h - recording callbacks and a broker fixture for the broker's tests.
+//
+// Inbox and ReplyBox are callback targets: the broker gets their static Callback and
+// the object as context. Each records what arrived (under its own lock) and can run a
+// hook on the delivery thread; tests wait for a count with a deadline instead of sleeping.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Broker.h"
+
+namespace bustest {
+
+using namespace std::chrono_literals;
+
+constexpr ModuleStatus kSuccess = 0;
+constexpr ModuleStatus kInvalidHandle = 0x80000007;
+constexpr ModuleStatus kInvalidParameter = 0x80000008;
+constexpr ModuleStatus kNotFound = 0x8000000A;
+constexpr ModuleStatus kTimeout = 0x8000000D;
+constexpr ModuleStatus kNoSubscribers = 0x8000000E;
+constexpr ModuleStatus kInvalidState = 0x800000FF;
+
+class FixedSession : public BusBroker::SessionSource {
+public:
+    explicit FixedSession(uint32_t id) : id_(id) {}
+    uint32_t currentSessionId() override { return id_; }
+
+private:
+    uint32_t id_;
+};
+
+inline MessageHeader NewHeader(uint16_t version = 2) {
+    MessageHeader header{};
+    header.marker = 1;
+    header.headerVersion = version;
+    header.ext1 = 11;
+    header.ext2 = 8;
+    return header;
+}
+
+struct Delivery {
+    MessageHeader header{};
+    std::wstring name, sender, userData;
+    void* context = nullptr;
+    uint64_t replyIndex = 0;
+    ModuleStatus status = 0;
+};
+
+// Records deliveries; T is the object the callbacks hand the Delivery to.
+class Recorder {
+public:
+    std::function<void(const Delivery&)> hook;  // runs on the delivery thread, before recording
+
+    bool waitFor(size_t count, std::chrono::milliseconds limit = 10s) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, limit, [&] { return items_.size() >= count; });
+    }
+    std::vector<Delivery> items() const {
+        std::lock_guard lock(mutex_);
+        return items_;
+    }
+    size_t count() const {
+        std::lock_guard lock(mutex_);
+        return items_.size();
+    }
+
+protected:
+    void record(Delivery delivery) {
+        if (hook) hook(delivery);
+        std::lock_guard lock(mutex_);
+        items_.push_back(std::move(delivery));
+        cv_.notify_all();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<Delivery> items_;
+};
+
+class Inbox : public Recorder {
+public:
+    static uint32_t Callback(void* context, const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
+                             const wchar_t* userData) {
+        Delivery d;
+        d.header = *header;
+        d.name = name;
+        d.sender = sender;
+        d.userData = userData;
+        d.context = context;
+        static_cast<Inbox*>(context)->record(std::move(d));
+        return 0;
+    }
+};
+
+class ReplyBox : public Recorder {
+public:
+    static uint32_t Callback(void* context, uint64_t replyIndex, const MessageHeader* header, const wchar_t* name,
+                             const wchar_t* sender, const wchar_t* userData, ModuleStatus status) {
+        Delivery d;
+        d.header = *header;
+        d.name = name;
+        d.sender = sender;
+        d.userData = userData;
+        d.context = context;
+        d.replyIndex = replyIndex;
+        d.status = status;
+        static_cast<ReplyBox*>(context)->record(std::move(d));
+        return 0;
+    }
+    // A second function, to tell reply callbacks apart in releaseReplyCallback.
+    static uint32_t OtherCallback(void* context, uint64_t replyIndex, const MessageHeader* header,
+                                  const wchar_t* name, const wchar_t* sender, const wchar_t* userData,
+                                  ModuleStatus status) {
+        return Callback(context, replyIndex, header, name, sender, userData, status);
+    }
+};
+
+// A broker stamping session 7, with one open handle.
+class BrokerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        broker_ = std::make_unique<BusBroker::Broker>(std::make_shared<FixedSession>(7), options_);
+        ASSERT_EQ(broker_->open(&handle_), kSuccess);
+        ASSERT_NE(handle_, nullptr);
+    }
+    void TearDown() override { broker_.reset(); }
+
+    ModuleStatus publish(const std::wstring& name, const std::wstring& userData = L"", void* handle = nullptr) {
+        MessageHeader header = NewHeader();
+        return broker_->publish(handle ? handle : handle_, &header, name.c_str(), L"tester", userData.c_str());
+    }
+
+    uint32_t subscribe(Inbox& inbox, const std::wstring& name, void* handle = nullptr) {
+        return broker_->subscribe(handle ? handle : handle_, &inbox, &Inbox::Callback, name.c_str());
+    }
+
+    // Destroys the broker when it goes out of scope: declared after the locals that the
+    // callbacks use, it makes sure no callback runs once they are gone.
+    struct StopBroker {
+        BrokerTest* test;
+        ~StopBroker() { test->broker_.reset(); }
+    };
+    StopBroker stopBrokerOnExit() { return StopBroker{this}; }
+
+    BusBroker::BrokerOptions options_;
+    std::unique_ptr<BusBroker::Broker> broker_;
+    void* handle_ = nullptr;
+};
+
+}  // namespace bustest
