@@ -30,8 +30,10 @@ using Allocator = JSONParser::Allocator;
 constexpr const wchar_t* kSource = L"render\\JSONParser";
 
 // The iterative parser accepts exactly the grammar of the default one but keeps its state
-// on the heap, so nesting depth is bounded by memory, not by the thread's stack.
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag;
+// on the heap, so nesting depth is bounded by memory, not by the thread's stack. Full
+// precision makes a number read back exactly what the writer wrote (the default reader may
+// be off in the last bit, so a document would change on every round trip).
+constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
 
 // Feeds the SAX events of value to handler, depth-first, without recursion.
 template <typename Handler>
@@ -128,15 +130,22 @@ Value CopyString(const std::wstring& text, Allocator& allocator) {
     return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
 }
 
+// RapidJSON's iterator comparisons are ambiguous under C++20's reversed operators; the
+// distance from the first member is not.
+template <typename Iterator, typename Object>
+bool AtEnd(const Iterator& it, Object& object) {
+    return it - object.MemberBegin() == static_cast<rapidjson::SizeType>(object.MemberCount());
+}
+
 // The member key of object, or null. object must be an object.
 const Value* FindIn(const Value& object, const std::wstring& key) {
     auto it = object.FindMember(Ref(key));
-    return it == object.MemberEnd() ? nullptr : &it->value;
+    return AtEnd(it, object) ? nullptr : &it->value;
 }
 
 Value* FindIn(Value& object, const std::wstring& key) {
     auto it = object.FindMember(Ref(key));
-    return it == object.MemberEnd() ? nullptr : &it->value;
+    return AtEnd(it, object) ? nullptr : &it->value;
 }
 
 const Value* FindTop(const Document& doc, const std::wstring& key) {
@@ -154,7 +163,7 @@ bool RootIsObject(const Document& doc, const wchar_t* function) {
 void Replace(Document& doc, const std::wstring& key, Value& value) {
     auto& allocator = doc.GetAllocator();
     auto it = doc.FindMember(Ref(key));
-    if (it != doc.MemberEnd()) doc.RemoveMember(it);
+    if (!AtEnd(it, doc)) doc.RemoveMember(it);
     Value name = CopyString(key, allocator);
     doc.AddMember(name, value, allocator);
 }
