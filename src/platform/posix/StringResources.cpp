@@ -159,13 +159,16 @@ ModuleHandle FindLoadedModule(const std::wstring& fileName) {
 }
 
 ModuleHandle ModuleContainingAddress(const void* address) {
+    // glibc's dlopen handle is the object's link_map, which dladdr1 hands out directly
+    // (dli_fname alone is as relative as the program was started).
     Dl_info info{};
-    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+    link_map* map = nullptr;
+    if (address == nullptr || dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr) {
         t_lastError = kErrorModNotFound;
         return nullptr;
     }
-    if (SameFileName(info.dli_fname, ExecutablePath())) return HandleOfLoadedObject(nullptr);
-    return HandleOfLoadedObject(info.dli_fname);
+    return map;
 }
 
 uint32_t LoadedModuleFileName(ModuleHandle module, wchar_t* buffer, uint32_t size) {

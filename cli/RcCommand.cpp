@@ -1,0 +1,115 @@
+// RcCommand.cpp - `glimmerpane rc`: builds a resource library from a resource script.
+//
+// POSIX only in effect: the script's string tables become C source that the system C
+// compiler ($CC, else cc) links into a shared library exporting the string table. On
+// Windows the resource compiler does this job.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "Command.h"
+#include "platform/LanguageIds.h"
+#include "render/RcParser.h"
+
+namespace glimmerpane::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: glimmerpane rc INPUT.rc -o OUTPUT.so [--keep-source FILE.c]\n\n"
+    "Builds a resource library from a resource script: every STRINGTABLE of every LANGUAGE,\n"
+    "with #include, #define and #pragma code_page(65001). The library exports one string\n"
+    "table, loaded the way LoadStringW loads strings. The C compiler is $CC, else cc.\n\n"
+    "options:\n"
+    "  -o OUTPUT.so          the library to write (required)\n"
+    "  --keep-source FILE.c  also keep the generated C source\n"
+    "  -q, --quiet           print nothing on success\n";
+
+std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+int RunRc(const std::vector<std::string>& args) {
+    if (WantsHelp(args)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::string input, output, keepSource;
+    bool quiet = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if ((arg == "-o" || arg == "--keep-source") && i + 1 < args.size()) {
+            (arg == "-o" ? output : keepSource) = args[++i];
+        } else if (arg == "-q" || arg == "--quiet") {
+            quiet = true;
+        } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
+            input = arg;
+        } else {
+            std::fputs(kUsage, stderr);
+            return Fail(2, "rc: unexpected argument '" + arg + "'");
+        }
+    }
+    if (input.empty() || output.empty()) {
+        std::fputs(kUsage, stderr);
+        return Fail(2, "rc: an input script and -o OUTPUT are required");
+    }
+
+    resources::RcScript script;
+    resources::RcError error;
+    if (!resources::parseRcFile(input, script, error)) {
+        std::fprintf(stderr, "%s:%u: error: %s\n", error.file.c_str(), error.line, error.reason.c_str());
+        return 2;
+    }
+
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::path source = keepSource;
+    bool temporary = false;
+    if (source.empty()) {
+        std::random_device random;
+        source = fs::temp_directory_path(ignored) / ("glimmerpane-rc-" + std::to_string(random()) + ".c");
+        temporary = true;
+    }
+    {
+        std::ofstream out(source, std::ios::binary | std::ios::trunc);
+        out << resources::generateStringTableSource(script);
+        if (!out.flush()) return Fail(1, "rc: cannot write " + source.string());
+    }
+    const char* compiler = std::getenv("CC");
+    const std::string command = std::string(compiler != nullptr && *compiler != '\0' ? compiler : "cc") +
+                                " -shared -fPIC -O1 -o " + ShellQuote(output) + " " + ShellQuote(source.string());
+    const int status = std::system(command.c_str());
+    if (temporary) fs::remove(source, ignored);
+    if (status != 0) return Fail(1, "rc: the C compiler failed: " + command);
+
+    if (!quiet) {
+        size_t strings = 0;
+        std::string languages;
+        for (const resources::RcStringTable& table : script.languages) {
+            strings += table.strings.size();
+            languages += (languages.empty() ? "" : ", ") + platform::LanguageTag(table.languageId);
+        }
+        std::printf("%s: %zu strings in %zu languages (%s)%s\n", output.c_str(), strings, script.languages.size(),
+                    languages.c_str(),
+                    script.skippedResources ? (", " + std::to_string(script.skippedResources) +
+                                               " other resources ignored").c_str()
+                                            : "");
+    }
+    return 0;
+}
+
+}  // namespace
+
+GP_REGISTER_COMMAND(rc, "rc", "build a resource library from a .rc script", RunRc);
+
+}  // namespace glimmerpane::cli

@@ -1,0 +1,58 @@
+// TestEnvironment.h - helpers of the render and platform tests: scoped environment
+// variables and the folders of the test libraries.
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DynamicLibrary.h"
+
+namespace gptest {
+
+// Sets (or, with nullopt, removes) environment variables and restores them on destruction.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment& set(const char* name, std::optional<std::string> value) {
+        const char* old = std::getenv(name);
+        saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+        return *this;
+    }
+    // Clears every variable that chooses the UI language, then sets LANG.
+    ScopedEnvironment& language(const std::string& lang) {
+        set("LANGUAGE", std::nullopt).set("LC_ALL", std::nullopt).set("LC_MESSAGES", std::nullopt);
+        return set("LANG", lang);
+    }
+    ~ScopedEnvironment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second) {
+                setenv(it->first.c_str(), it->second->c_str(), 1);
+            } else {
+                unsetenv(it->first.c_str());
+            }
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Where the build put the shipped libraries (beside the test executable).
+inline std::wstring BinFolder() { return glimmerpane::platform::ExecutableFolder(); }
+
+#ifdef GP_TEST_LIBRARY_DIR
+inline std::wstring TestLibraryFolder() { return std::wstring(GP_TEST_LIBRARY_DIR, GP_TEST_LIBRARY_DIR + sizeof(GP_TEST_LIBRARY_DIR) - 1) + L"/"; }
+#endif
+
+inline std::string SourceFolder() {
+    const char* root = std::getenv("GLIMMERPANE_SOURCE_DIR");
+    return root ? std::string(root) + "/" : std::string();
+}
+
+}  // namespace gptest
