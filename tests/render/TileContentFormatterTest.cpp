@@ -3,7 +3,7 @@
 
 #include "render/JSONParser.h"
 #include "render/TileContentFormatter.h"
-#include "support/FakeResources.h"
+#include "support/TableResources.h"
 #include "support/RecordingLogger.h"
 
 namespace Vornik {
@@ -17,7 +17,7 @@ class ScriptedPlaceHolders : public PlaceHolders {
 public:
     ScriptedPlaceHolders(std::vector<TileContent> failing, std::wstring text = L"")
         : PlaceHolders(std::make_shared<ResourceDll>(L"Glimmerpane.so", L"GPNResources.so",
-                                                     std::make_shared<gptest::FakeResourceAPI>(
+                                                     std::make_shared<gptest::TableResourceAPI>(
                                                          std::map<uint32_t, std::wstring>{}))),
           failing_(std::move(failing)),
           text_(std::move(text)) {}

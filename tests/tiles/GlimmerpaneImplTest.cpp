@@ -10,7 +10,7 @@
 #include "module/ModuleHandle.h"
 #include "module/ModuleStatus.h"
 #include "support/FakeBus.h"
-#include "support/FakeResources.h"
+#include "support/TableResources.h"
 #include "support/RecordingLogger.h"
 #include "tiles/GlimmerpaneImpl.h"
 #include "tiles/MessageQueue.h"

@@ -9,7 +9,7 @@
 #include "module/ModuleStatus.h"
 #include "render/TileCatalogue.h"
 #include "support/FakeBus.h"
-#include "support/FakeResources.h"
+#include "support/TableResources.h"
 #include "support/RecordingLogger.h"
 #include "tiles/GlimmerpaneImpl.h"
 #include "message/MessageBusClient.h"

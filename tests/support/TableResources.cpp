@@ -1,5 +1,5 @@
-// FakeResources.cpp - a resource library served from a table, for tests.
-#include "support/FakeResources.h"
+// TableResources.cpp - a resource library served from a table, for tests.
+#include "support/TableResources.h"
 
 #include <cwchar>
 
@@ -7,12 +7,12 @@
 
 namespace gptest {
 
-bool FakeResourceAPI::loadLibrary(const std::wstring&, Vornik::ResourceModuleHandle& module) {
+bool TableResourceAPI::loadLibrary(const std::wstring&, Vornik::ResourceModuleHandle& module) {
     module = &library_;
     return true;
 }
 
-int FakeResourceAPI::loadString(Vornik::ResourceModuleHandle, uint32_t id, wchar_t* buffer, int bufferSize) {
+int TableResourceAPI::loadString(Vornik::ResourceModuleHandle, uint32_t id, wchar_t* buffer, int bufferSize) {
     auto found = strings_.find(id);
     if (found == strings_.end()) return 0;
     if (bufferSize == 0) {
@@ -25,9 +25,9 @@ int FakeResourceAPI::loadString(Vornik::ResourceModuleHandle, uint32_t id, wchar
     return length;
 }
 
-Vornik::ResourceModuleHandle FakeResourceAPI::getModuleHandle(const wchar_t*) { return &library_; }
+Vornik::ResourceModuleHandle TableResourceAPI::getModuleHandle(const wchar_t*) { return &library_; }
 
-uint32_t FakeResourceAPI::getModuleFileName(Vornik::ResourceModuleHandle, wchar_t* buffer, uint32_t size) {
+uint32_t TableResourceAPI::getModuleFileName(Vornik::ResourceModuleHandle, wchar_t* buffer, uint32_t size) {
     static const wchar_t kPath[] = L"/fake/Glimmerpane.so";
     const uint32_t length = static_cast<uint32_t>(std::wcslen(kPath));
     if (size <= length) return size;
@@ -50,7 +50,7 @@ std::map<uint32_t, std::wstring> StringsNamingTheirIds() {
 }
 
 std::shared_ptr<Vornik::TileContentFormatter> MakeFakeFormatter(std::map<uint32_t, std::wstring> strings) {
-    auto api = std::make_shared<FakeResourceAPI>(std::move(strings));
+    auto api = std::make_shared<TableResourceAPI>(std::move(strings));
     auto resources = std::make_shared<Vornik::ResourceDll>(L"Glimmerpane.so", L"GPNResources.so", api);
     auto placeholders = std::make_shared<Vornik::PlaceHolders>(resources);
     return std::make_shared<Vornik::TileContentFormatter>(placeholders);

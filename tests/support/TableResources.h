@@ -1,6 +1,6 @@
-// FakeResources.h - a resource library served from a table, for tests.
+// TableResources.h - a resource library served from a table, for tests.
 //
-// FakeResourceAPI pretends that the module is loaded from /fake/Glimmerpane.so and that a
+// TableResourceAPI pretends that the module is loaded from /fake/Glimmerpane.so and that a
 // resource library lies beside it whose strings come from a map. MakeFakeFormatter builds
 // the real formatter and placeholder engine over it. StringsNamingTheirIds() gives a
 // table in which every caption and body names its own id ("[301]"), so tests can read
@@ -18,9 +18,9 @@
 
 namespace gptest {
 
-class FakeResourceAPI : public Vornik::ResourceAPI {
+class TableResourceAPI : public Vornik::ResourceAPI {
 public:
-    explicit FakeResourceAPI(std::map<uint32_t, std::wstring> strings) : strings_(std::move(strings)) {}
+    explicit TableResourceAPI(std::map<uint32_t, std::wstring> strings) : strings_(std::move(strings)) {}
 
     bool loadLibrary(const std::wstring& path, Vornik::ResourceModuleHandle& module) override;
     int loadString(Vornik::ResourceModuleHandle module, uint32_t id, wchar_t* buffer, int bufferSize) override;
