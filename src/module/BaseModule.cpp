@@ -15,10 +15,15 @@ BaseModule::BaseModule(std::shared_ptr<Kestrix::IOCContainer> container)
     : container_(container ? std::move(container) : std::make_shared<Kestrix::IOCContainer>()) {}
 
 BaseModule::~BaseModule() {
-    // Reverse order of declaration, as the members would go anyway; spelled out because
-    // the bus must be gone before anything its subscriptions might reach.
-    messageBus_.reset();
+    // The bus must be gone, container registration included, before anything its
+    // subscriptions might reach.
+    releaseMessageBus();
     moduleManager_.reset();
+}
+
+void BaseModule::releaseMessageBus() {
+    container_->unregisterInstance<MessageBus>(Kestrix::kDefaultRegistrationName);
+    messageBus_.reset();
 }
 
 ModuleStatus BaseModule::baseInitialize(const std::wstring& name, const std::wstring& secondName,

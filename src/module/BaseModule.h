@@ -62,8 +62,9 @@ protected:
     const std::shared_ptr<MessageBus>& messageBus() const { return messageBus_; }
 
     // Releases the bus (and with it every subscription) ahead of the base destructor, for
-    // a derived module whose handlers refer to its own members.
-    void releaseMessageBus() { messageBus_.reset(); }
+    // a derived module whose handlers refer to its own members. The container's
+    // registration goes too: it would otherwise keep the client and its subscriptions alive.
+    void releaseMessageBus();
 
 private:
     std::shared_ptr<Kestrix::IOCContainer> container_;

@@ -56,6 +56,13 @@ public:
         byName.emplace(name, std::make_shared<IOCInstanceReturningFactory<T>>(name, std::move(instance)));
     }
 
+    // Drops the registration of a type under a name (nothing when there is none).
+    template <class T>
+    void unregisterInstance(const std::wstring& name = kDefaultRegistrationName) {
+        auto type = registrations_.find(TypeKey<T>());
+        if (type != registrations_.end()) type->second.erase(name);
+    }
+
     // The registered instance, or empty when none is registered under that name.
     template <class T>
     std::shared_ptr<T> resolve(const std::wstring& name = kDefaultRegistrationName) const {

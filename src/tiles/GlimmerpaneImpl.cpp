@@ -110,6 +110,11 @@ ModuleStatus GlimmerpaneImpl::initialize() {
 }
 
 ModuleStatus GlimmerpaneImpl::start() {
+    if (worker_.joinable()) {
+        // A second worker would replace a running thread object, which ends the process.
+        GP_LOG_WARNING(kSource, L"Vornik::GlimmerpaneImpl::start", L"Module is already started.");
+        return MODULE_STATUS_SUCCESS;
+    }
     worker_ = std::thread([this] { listenForUpdates(); });
     refreshStatus();
     return MODULE_STATUS_SUCCESS;

@@ -28,6 +28,7 @@ public:
         return subscribe(L"probe.message", [this](const std::shared_ptr<Message>&) -> uint32_t { return ++received; });
     }
     using BaseModule::messageBus;
+    using BaseModule::releaseMessageBus;
 };
 
 ModuleManagerFunction NoManager() {
@@ -64,6 +65,15 @@ TEST_F(BaseModuleTest, InitializeV2BindsTheHostBusAndKeepsTheFirstOfDuplicatePro
     EXPECT_EQ(bus.subscribedNames(), std::vector<std::wstring>{L"probe.message"});
     bus.deliver(L"probe.message", L"");
     EXPECT_EQ(module.received, 1);
+}
+
+TEST_F(BaseModuleTest, ReleasingTheBusWithdrawsEverySubscriptionAtOnce) {
+    ASSERT_EQ(initializeV2(bus.handle(), FakeBus::functions()), MODULE_STATUS_SUCCESS);
+    ASSERT_EQ(bus.subscriptionCount(), 1u);
+    module.releaseMessageBus();
+    // Nothing, not even the container's registration, keeps the client alive.
+    EXPECT_EQ(bus.subscriptionCount(), 0u);
+    EXPECT_EQ(module.container()->resolve<MessageBus>(), nullptr);
 }
 
 TEST_F(BaseModuleTest, NullBusHandleOrTableEndsAsUnknownExceptionWithoutInitialize) {

@@ -125,6 +125,17 @@ TEST_F(ModuleFixture, AMessageAfterStopIsNeitherHandledNorLogged) {
     EXPECT_EQ(stop(), MODULE_STATUS_SUCCESS);
 }
 
+TEST_F(ModuleFixture, ASecondStartKeepsTheRunningWorker) {
+    ASSERT_EQ(initialize(), MODULE_STATUS_SUCCESS);
+    ASSERT_EQ(start(), MODULE_STATUS_SUCCESS);
+    LogCapture capture;
+    EXPECT_EQ(start(), MODULE_STATUS_SUCCESS);
+    EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Module is already started."));
+    bus.deliver(L"Core.Update.State", LR"({"state":"off"})");
+    EXPECT_EQ(stop(), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(module->tileRuns, 1);
+}
+
 TEST_F(ModuleFixture, StopWithoutStartReturnsPromptlyAndSaysWhatItDiscarded) {
     ASSERT_EQ(initialize(), MODULE_STATUS_SUCCESS);
     for (int i = 0; i < 3; ++i) bus.deliver(L"Core.Update.State", LR"({"state":"off"})");
