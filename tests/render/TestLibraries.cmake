@@ -27,4 +27,4 @@ set_tests_properties(GlimmerpaneRcBuildsALibrary PROPERTIES
 add_test(NAME GlimmerpaneRcRefusesMalformedScripts
   COMMAND glimmerpane rc ${CMAKE_CURRENT_LIST_DIR}/data/Malformed.rc -o ${GP_TEST_LIBRARY_DIR}/Malformed.so)
 set_tests_properties(GlimmerpaneRcRefusesMalformedScripts PROPERTIES
-  PASS_REGULAR_EXPRESSION "Malformed.rc:2: error: unterminated string literal")
+  PASS_REGULAR_EXPRESSION "Malformed.rc:3: error: unterminated string literal")
