@@ -17,3 +17,14 @@ find_package(LibXml2 REQUIRED)
 target_link_libraries(gp_unit_tests PRIVATE LibXml2::LibXml2)
 target_compile_definitions(gp_unit_tests PRIVATE GP_TEST_LIBRARY_DIR="${GP_TEST_LIBRARY_DIR}")
 add_dependencies(gp_unit_tests TestStrings gp_fake_mui GPNResources)
+
+# `glimmerpane rc` builds a library from the shipped script and refuses a malformed one with
+# its file and line.
+add_test(NAME GlimmerpaneRcBuildsALibrary
+  COMMAND glimmerpane rc ${CMAKE_SOURCE_DIR}/resources/GPNResources.rc -o ${GP_TEST_LIBRARY_DIR}/FromCli.so)
+set_tests_properties(GlimmerpaneRcBuildsALibrary PROPERTIES
+  PASS_REGULAR_EXPRESSION "231 strings in 3 languages \\(en-US, de-DE, fr-FR\\)")
+add_test(NAME GlimmerpaneRcRefusesMalformedScripts
+  COMMAND glimmerpane rc ${CMAKE_CURRENT_LIST_DIR}/data/Malformed.rc -o ${GP_TEST_LIBRARY_DIR}/Malformed.so)
+set_tests_properties(GlimmerpaneRcRefusesMalformedScripts PROPERTIES
+  PASS_REGULAR_EXPRESSION "Malformed.rc:3: error: unterminated string literal")
