@@ -176,7 +176,7 @@ bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t s
         *bytes = Utf16Bytes(data) + std::string(2, '\0');
         return true;
     case reg::kRegNone:
-        *bytes = hasData ? Utf16Bytes(data) + std::string(2, '\0') : std::string();
+        *bytes = hasData && !data.empty() ? Utf16Bytes(data) + std::string(2, '\0') : std::string();
         return true;
     case reg::kRegMultiSz: {
         std::wstring joined;
