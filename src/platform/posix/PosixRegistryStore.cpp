@@ -26,6 +26,7 @@
 
 #include "etwlogging/LogCall.h"
 #include "platform/Prefix.h"
+#include "platform/RegistryProbe.h"
 #include "utility/StringConvert.h"
 
 namespace glimmerpane::platform {
@@ -110,9 +111,32 @@ struct Env {
     bool readOnly = false;
     pid_t pid = 0;
     std::shared_mutex resize;  // shared: a transaction runs; exclusive: the map changes size
+    // Reset read transactions kept for reuse: renewing one keeps its reader slot, while a
+    // fresh one must take a slot under LMDB's reader-table lock (measured: about half the
+    // cost of a point read).
+    std::mutex poolMutex;
+    std::vector<MDB_txn*> pool;
     ~Env() {
         // A child after fork must not close its parent's environment (LMDB's rule).
-        if (env != nullptr && pid == getpid()) mdb_env_close(env);
+        if (env == nullptr || pid != getpid()) return;
+        for (MDB_txn* txn : pool) mdb_txn_abort(txn);
+        mdb_env_close(env);
+    }
+    MDB_txn* TakeReader() {
+        std::lock_guard lock(poolMutex);
+        if (pool.empty()) return nullptr;
+        MDB_txn* txn = pool.back();
+        pool.pop_back();
+        return txn;
+    }
+    void GiveBackReader(MDB_txn* txn) {
+        mdb_txn_reset(txn);
+        std::lock_guard lock(poolMutex);
+        if (pool.size() < 16) {
+            pool.push_back(txn);
+            return;
+        }
+        mdb_txn_abort(txn);
     }
 };
 
@@ -566,8 +590,14 @@ private:
         if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
         for (int attempt = 0; attempt < 4; ++attempt) {
             std::shared_lock lock(e->resize);
-            MDB_txn* txn = nullptr;
-            const int rc = mdb_txn_begin(e->env, nullptr, MDB_RDONLY, &txn);
+            MDB_txn* txn = e->TakeReader();
+            int rc;
+            if (txn != nullptr) {
+                rc = mdb_txn_renew(txn);
+                if (rc != MDB_SUCCESS) mdb_txn_abort(txn), txn = nullptr;
+            } else {
+                rc = mdb_txn_begin(e->env, nullptr, MDB_RDONLY, &txn);
+            }
             if (rc == MDB_MAP_RESIZED) {
                 lock.unlock();
                 AdoptNewSize(*e);
@@ -581,7 +611,7 @@ private:
             }
             if (rc != MDB_SUCCESS) return FromLmdb(rc);
             const uint32_t status = body(txn, *e);
-            mdb_txn_abort(txn);
+            e->GiveBackReader(txn);
             return status;
         }
         return kErrorRegistryIoFailed;
@@ -751,6 +781,27 @@ std::shared_ptr<RegistryStore> OpenRegistryStore(const std::wstring& folder, con
     std::string path = Kestrix::Utf8FromWide(folder);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return std::make_shared<PosixRegistryStore>(std::move(path), options);
+}
+
+std::string RegistryEngineKey(RegKeyHandle root, std::wstring_view keyPath, std::wstring_view valueName) {
+    std::wstring full(PredefinedKeyName(root));
+    if (!keyPath.empty()) full += L"\\" + std::wstring(keyPath);
+    return ChildKey(Folded(full), Folded(valueName));
+}
+
+uint32_t RegistryEngineRead(const std::wstring& folder, const std::string& engineKey, uint32_t* size) {
+    std::string path = Kestrix::Utf8FromWide(folder);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    std::shared_ptr<Env> e;
+    if (uint32_t s = OpenEnv(path, RegistryStoreOptions{}.initialMapSize, &e); s != kErrorSuccess) return s;
+    std::shared_lock lock(e->resize);
+    MDB_txn* txn = nullptr;
+    if (int rc = mdb_txn_begin(e->env, nullptr, MDB_RDONLY, &txn); rc != MDB_SUCCESS) return FromLmdb(rc);
+    MDB_val k = Val(engineKey), v{};
+    const int rc = mdb_get(txn, e->values, &k, &v);
+    mdb_txn_abort(txn);
+    if (rc == MDB_SUCCESS && size) *size = static_cast<uint32_t>(v.mv_size);
+    return FromLmdb(rc);
 }
 
 std::shared_ptr<RegistryStore> DefaultRegistryStore() {

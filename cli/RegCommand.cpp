@@ -1,0 +1,841 @@
+// RegCommand.cpp - `glimmerpane reg add|query|delete|export|import` over the prefix's registry.
+//
+// The argument syntax is reg.exe's (/v /ve /va /t /s /d /f /y) and the files are regedit's
+// "Windows Registry Editor Version 5.00" format: written as UTF-16LE with a byte-order mark,
+// read as UTF-16LE (with mark) or UTF-8. An import is parsed completely before anything is
+// written, so a file with an error changes nothing. Exit codes: 0 success, 1 the operation
+// failed or was declined, 2 bad arguments or a bad file.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Command.h"
+#include "platform/Prefix.h"
+#include "platform/Registry.h"
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::cli {
+namespace {
+
+namespace reg = glimmerpane::platform;
+using Kestrix::Utf8FromWide;
+using Kestrix::WideFromUtf8;
+
+constexpr char kUsage[] =
+    "usage: glimmerpane reg <operation> [--prefix DIR] ...\n"
+    "\n"
+    "  add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
+    "  query  KEY [/v NAME | /ve] [/s]\n"
+    "  delete KEY [/v NAME | /ve | /va] [/f]\n"
+    "  export KEY FILE [/y]\n"
+    "  import FILE\n"
+    "\n"
+    "KEY is HKLM\\path or HKCU\\path (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER spelled out also work).\n"
+    "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE.\n"
+    "REG_MULTI_SZ data separates strings with \\0 (or the /s character); REG_DWORD and REG_QWORD\n"
+    "take decimal or 0x-hex numbers; REG_BINARY takes hex digits.\n"
+    "/f adds or deletes without asking; /y overwrites an export file without asking.\n"
+    "The registry is the one under --prefix DIR, else under $GLIMMERPANE_PREFIX or the default prefix.\n"
+    "Files are written as UTF-16LE with a byte-order mark, as regedit writes them.";
+
+struct TypeName {
+    uint32_t type;
+    const char* name;
+};
+constexpr TypeName kTypes[] = {
+    {reg::kRegNone, "REG_NONE"},       {reg::kRegSz, "REG_SZ"},           {reg::kRegExpandSz, "REG_EXPAND_SZ"},
+    {reg::kRegBinary, "REG_BINARY"},   {reg::kRegDword, "REG_DWORD"},     {reg::kRegDwordBigEndian, "REG_DWORD_BIG_ENDIAN"},
+    {reg::kRegLink, "REG_LINK"},       {reg::kRegMultiSz, "REG_MULTI_SZ"}, {reg::kRegResourceList, "REG_RESOURCE_LIST"},
+    {9, "REG_FULL_RESOURCE_DESCRIPTOR"}, {10, "REG_RESOURCE_REQUIREMENTS_LIST"}, {reg::kRegQword, "REG_QWORD"},
+};
+
+std::string TypeToName(uint32_t type) {
+    for (const auto& t : kTypes) {
+        if (t.type == type) return t.name;
+    }
+    return "REG_0x" + std::to_string(type);
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool NameToType(const std::string& name, uint32_t* type) {
+    for (const auto& t : kTypes) {
+        if (Upper(name) == t.name) {
+            *type = t.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ErrorText(uint32_t status) {
+    switch (status) {
+    case reg::kErrorFileNotFound: return "The system was unable to find the specified registry key or value.";
+    case reg::kErrorAccessDenied: return "Access is denied.";
+    case reg::kErrorBadPathname: return "The key name is not valid.";
+    case reg::kErrorBadDb: return "The registry store is damaged or is not a registry store.";
+    case reg::kErrorRegistryCorrupt: return "The registry store is corrupt.";
+    case reg::kErrorNotSupported: return "The request is not supported.";
+    case reg::kErrorInvalidParameter: return "The parameter is incorrect.";
+    case reg::kErrorNameTooLong: return "The key path and value name are too long for the store.";
+    case reg::kErrorDiskFull: return "There is not enough space on the disk.";
+    default: return "Registry error " + std::to_string(status) + ".";
+    }
+}
+
+int RegFail(uint32_t status) { return Fail(1, "ERROR: " + ErrorText(status)); }
+
+// ---- keys ----
+
+struct KeyName {
+    reg::RegKeyHandle root = nullptr;
+    std::wstring path;  // below the root, no leading or trailing "\"
+};
+
+bool ParseKeyName(const std::wstring& text, KeyName* key, std::string* error) {
+    const size_t cut = text.find(L'\\');
+    const std::string hive = Upper(Utf8FromWide(text.substr(0, cut)));
+    if (hive == "HKLM" || hive == "HKEY_LOCAL_MACHINE") key->root = reg::HkeyLocalMachine();
+    else if (hive == "HKCU" || hive == "HKEY_CURRENT_USER") key->root = reg::HkeyCurrentUser();
+    else {
+        *error = "invalid key name '" + Utf8FromWide(text) + "': the root must be HKLM or HKCU";
+        return false;
+    }
+    key->path = cut == std::wstring::npos ? L"" : text.substr(cut + 1);
+    while (!key->path.empty() && key->path.back() == L'\\') key->path.pop_back();
+    return true;
+}
+
+// ---- value data ----
+
+std::string Utf16Bytes(std::wstring_view text) {
+    std::string out;
+    for (char16_t u : Kestrix::Utf16FromWide(text)) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    }
+    return out;
+}
+
+std::wstring FromUtf16Bytes(std::string_view bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    }
+    return Kestrix::WideFromUtf16(units);
+}
+
+std::string LittleEndian(uint64_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+}
+
+bool ParseNumber(const std::wstring& text, uint64_t max, uint64_t* value) {
+    std::string s = Utf8FromWide(text);
+    if (s.empty()) return false;
+    int base = 10;
+    size_t at = 0;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) base = 16, at = 2;
+    uint64_t v = 0;
+    for (; at < s.size(); ++at) {
+        int d;
+        const char c = s[at];
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    }
+    *value = v;
+    return true;
+}
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+// The bytes `reg add` stores for /t type /d data.
+bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t separator, std::string* bytes,
+                std::string* error) {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
+        *bytes = Utf16Bytes(data) + std::string(2, '\0');
+        return true;
+    case reg::kRegNone:
+        *bytes = hasData && !data.empty() ? Utf16Bytes(data) + std::string(2, '\0') : std::string();
+        return true;
+    case reg::kRegMultiSz: {
+        std::wstring joined;
+        for (size_t i = 0; i < data.size(); ++i) {
+            if (separator == 0 && data[i] == L'\\' && i + 1 < data.size() && data[i + 1] == L'0') {
+                joined += L'\0';
+                ++i;
+            } else if (separator != 0 && data[i] == separator) {
+                joined += L'\0';
+            } else {
+                joined += data[i];
+            }
+        }
+        *bytes = Utf16Bytes(joined) + std::string(joined.empty() || joined.back() != L'\0' ? 4 : 2, '\0');
+        return true;
+    }
+    case reg::kRegDword:
+    case reg::kRegDwordBigEndian: {
+        uint64_t v = 0;
+        if (!ParseNumber(hasData ? data : L"0", 0xFFFFFFFFull, &v)) {
+            *error = "invalid REG_DWORD data '" + Utf8FromWide(data) + "' (0 to 4294967295, decimal or 0x-hex)";
+            return false;
+        }
+        *bytes = LittleEndian(v, 4);
+        if (type == reg::kRegDwordBigEndian) std::swap((*bytes)[0], (*bytes)[3]), std::swap((*bytes)[1], (*bytes)[2]);
+        return true;
+    }
+    case reg::kRegQword: {
+        uint64_t v = 0;
+        if (!ParseNumber(hasData ? data : L"0", ~0ull, &v)) {
+            *error = "invalid REG_QWORD data '" + Utf8FromWide(data) + "' (0 to 18446744073709551615, decimal or 0x-hex)";
+            return false;
+        }
+        *bytes = LittleEndian(v, 8);
+        return true;
+    }
+    default: {
+        if (data.size() % 2 != 0) {
+            *error = "invalid " + TypeToName(type) + " data: an even number of hex digits is needed";
+            return false;
+        }
+        bytes->clear();
+        for (size_t i = 0; i < data.size(); i += 2) {
+            const int hi = HexValue(data[i]), lo = HexValue(data[i + 1]);
+            if (hi < 0 || lo < 0) {
+                *error = "invalid " + TypeToName(type) + " data '" + Utf8FromWide(data) + "': hex digits only";
+                return false;
+            }
+            *bytes += static_cast<char>(hi * 16 + lo);
+        }
+        return true;
+    }
+    }
+}
+
+std::string HexText(std::string_view bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (char c : bytes) {
+        out += digits[(static_cast<uint8_t>(c) >> 4)];
+        out += digits[static_cast<uint8_t>(c) & 15];
+    }
+    return out;
+}
+
+uint64_t FromLittleEndian(std::string_view bytes) {
+    uint64_t v = 0;
+    for (size_t i = bytes.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
+    return v;
+}
+
+// How `reg query` shows data.
+std::string DisplayData(uint32_t type, const std::string& bytes) {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz: {
+        std::wstring text = FromUtf16Bytes(bytes);
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        return Utf8FromWide(text);
+    }
+    case reg::kRegMultiSz: {
+        std::wstring text = FromUtf16Bytes(bytes);
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        std::string out;
+        for (wchar_t c : text) out += c == L'\0' ? std::string("\\0") : Utf8FromWide(std::wstring(1, c));
+        return out;
+    }
+    case reg::kRegDword:
+        if (bytes.size() == 4) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(FromLittleEndian(bytes)));
+            return text;
+        }
+        break;
+    case reg::kRegQword:
+        if (bytes.size() == 8) {
+            char text[24];
+            std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(FromLittleEndian(bytes)));
+            return text;
+        }
+        break;
+    default: break;
+    }
+    return HexText(bytes);
+}
+
+// ---- argument handling ----
+
+struct Args {
+    std::vector<std::wstring> positional;
+    std::string prefix;
+    bool hasV = false, ve = false, va = false, f = false, s = false, y = false, hasT = false, hasD = false;
+    std::wstring v, t, d, sep;
+};
+
+bool ParseArgs(const std::vector<std::string>& raw, bool sTakesValue, Args* a, std::string* error) {
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const std::string& arg = raw[i];
+        auto next = [&](std::wstring* out) {
+            if (i + 1 >= raw.size()) {
+                *error = "option " + arg + " needs a value";
+                return false;
+            }
+            *out = WideFromUtf8(raw[++i]);
+            return true;
+        };
+        const std::string lower = Upper(arg);
+        if (arg == "--prefix") {
+            std::wstring p;
+            if (!next(&p)) return false;
+            a->prefix = Utf8FromWide(p);
+        } else if (lower == "/V" || lower == "-V") {
+            if (!next(&a->v)) return false;
+            a->hasV = true;
+        } else if (lower == "/VE" || lower == "-VE") a->ve = true;
+        else if (lower == "/VA" || lower == "-VA") a->va = true;
+        else if (lower == "/F" || lower == "-F") a->f = true;
+        else if (lower == "/Y" || lower == "-Y") a->y = true;
+        else if (lower == "/T" || lower == "-T") {
+            if (!next(&a->t)) return false;
+            a->hasT = true;
+        } else if (lower == "/D" || lower == "-D") {
+            if (!next(&a->d)) return false;
+            a->hasD = true;
+        } else if (lower == "/S" || lower == "-S") {
+            if (sTakesValue) {
+                if (!next(&a->sep)) return false;
+            }
+            a->s = true;
+        } else if (!arg.empty() && arg[0] == '/' && arg.size() <= 3) {
+            *error = "unknown option '" + arg + "'";
+            return false;
+        } else {
+            a->positional.push_back(WideFromUtf8(arg));
+        }
+    }
+    if (a->hasV + a->ve + a->va > 1) {
+        *error = "/v, /ve and /va exclude each other";
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<reg::RegistryStore> StoreFor(const Args& a) {
+    if (a.prefix.empty()) return reg::DefaultRegistryStore();
+    std::string folder = a.prefix;
+    if (folder.back() != '/') folder += '/';
+    return reg::OpenRegistryStore(WideFromUtf8(folder + "registry"));
+}
+
+bool Confirm(const std::string& question) {
+    std::printf("%s (Yes/No)? ", question.c_str());
+    std::fflush(stdout);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+// Closes a key handle when it goes out of scope.
+struct Handle {
+    reg::RegistryStore& store;
+    reg::RegKeyHandle key = nullptr;
+    ~Handle() {
+        if (key != nullptr && !reg::IsPredefinedKey(key)) store.CloseKey(key);
+    }
+};
+
+// ---- add / delete / query ----
+
+int RunAdd(const Args& a) {
+    if (a.positional.size() != 1) return Fail(2, "reg add: exactly one KEY is needed (see --help)");
+    KeyName name;
+    std::string error;
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg add: " + error);
+    uint32_t type = reg::kRegSz;
+    if (a.hasT && !NameToType(Utf8FromWide(a.t), &type)) return Fail(2, "reg add: unknown type '" + Utf8FromWide(a.t) + "'");
+    if (a.s && (type != reg::kRegMultiSz || a.sep.size() != 1)) {
+        return Fail(2, "reg add: /s takes one character and only goes with REG_MULTI_SZ");
+    }
+    if (a.va) return Fail(2, "reg add: /va is not an add option");
+    std::string bytes;
+    if (!EncodeData(type, a.d, a.hasD, a.s ? a.sep[0] : 0, &bytes, &error)) return Fail(2, "reg add: " + error);
+    auto store = StoreFor(a);
+    Handle key{*store};
+    uint32_t status = store->CreateKey(name.root, name.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    if (a.hasV || a.ve || a.hasD || a.hasT) {
+        const std::wstring valueName = a.hasV ? a.v : L"";
+        if (!a.f && store->QueryValue(key.key, valueName, nullptr, nullptr, nullptr) == reg::kErrorSuccess &&
+            !Confirm("Value " + (a.hasV ? Utf8FromWide(a.v) : std::string("(Default)")) + " exists, overwrite")) {
+            std::puts("The operation was canceled by the user.");
+            return 1;
+        }
+        status = store->SetValue(key.key, valueName, type, reinterpret_cast<const uint8_t*>(bytes.data()),
+                                 static_cast<uint32_t>(bytes.size()));
+        if (status != reg::kErrorSuccess) return RegFail(status);
+    }
+    std::puts("The operation completed successfully.");
+    return 0;
+}
+
+int RunDelete(const Args& a) {
+    if (a.positional.size() != 1) return Fail(2, "reg delete: exactly one KEY is needed (see --help)");
+    KeyName name;
+    std::string error;
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg delete: " + error);
+    auto store = StoreFor(a);
+    Handle key{*store};
+    uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyAllAccess, &key.key);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    std::wstring full;
+    store->KeyPath(key.key, &full);
+    if (a.hasV || a.ve) {
+        const std::wstring valueName = a.hasV ? a.v : L"";
+        if (!a.f && !Confirm("Delete the registry value " + (a.hasV ? Utf8FromWide(a.v) : "(Default)"))) return 1;
+        status = store->DeleteValue(key.key, valueName);
+    } else if (a.va) {
+        if (!a.f && !Confirm("Delete all values under the registry key " + Utf8FromWide(full))) return 1;
+        std::wstring valueName;
+        while (status == reg::kErrorSuccess && store->EnumValue(key.key, 0, &valueName, nullptr, nullptr) == reg::kErrorSuccess) {
+            status = store->DeleteValue(key.key, valueName);
+        }
+    } else {
+        if (name.path.empty()) return Fail(2, "reg delete: a hive root cannot be deleted");
+        if (!a.f && !Confirm("Permanently delete the registry key " + Utf8FromWide(full))) return 1;
+        status = store->DeleteTree(key.key, L"");
+    }
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    std::puts("The operation completed successfully.");
+    return 0;
+}
+
+void PrintValue(const std::wstring& name, uint32_t type, const std::string& data) {
+    std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : Utf8FromWide(name).c_str(), TypeToName(type).c_str(),
+                DisplayData(type, data).c_str());
+}
+
+uint32_t QueryKey(reg::RegistryStore& store, reg::RegKeyHandle key, const Args& a, int* matches) {
+    std::wstring path;
+    if (uint32_t s = store.KeyPath(key, &path); s != reg::kErrorSuccess) return s;
+    std::printf("\n%s\n", Utf8FromWide(path).c_str());
+    std::wstring name;
+    uint32_t type = 0;
+    std::string data;
+    if (a.hasV || a.ve) {
+        uint32_t size = 0;
+        const std::wstring wanted = a.hasV ? a.v : L"";
+        uint32_t s = store.QueryValue(key, wanted, &type, nullptr, &size);
+        if (s == reg::kErrorSuccess) {
+            data.assign(size, '\0');
+            s = store.QueryValue(key, wanted, &type, reinterpret_cast<uint8_t*>(data.data()), &size);
+        }
+        if (s == reg::kErrorSuccess) {
+            // Show the stored spelling of the name.
+            std::wstring stored = wanted;
+            for (uint32_t i = 0; store.EnumValue(key, i, &name, nullptr, nullptr) == reg::kErrorSuccess; ++i) {
+                if (Upper(Utf8FromWide(name)) == Upper(Utf8FromWide(wanted))) stored = name;
+            }
+            PrintValue(stored, type, data);
+            ++*matches;
+        } else if (s != reg::kErrorFileNotFound || !a.s) {
+            return s;
+        }
+    } else {
+        for (uint32_t i = 0; store.EnumValue(key, i, &name, &type, &data) == reg::kErrorSuccess; ++i) {
+            PrintValue(name, type, data);
+            ++*matches;
+        }
+    }
+    std::vector<std::wstring> children;
+    for (uint32_t i = 0; store.EnumKey(key, i, &name, nullptr) == reg::kErrorSuccess; ++i) children.push_back(name);
+    if (!a.s) {
+        if (!a.hasV && !a.ve) {
+            if (!children.empty()) std::puts("");
+            for (const auto& child : children) std::printf("%s\\%s\n", Utf8FromWide(path).c_str(), Utf8FromWide(child).c_str());
+        }
+        return reg::kErrorSuccess;
+    }
+    for (const auto& child : children) {
+        Handle sub{store};
+        if (uint32_t s = store.OpenKey(key, child, reg::kKeyRead, &sub.key); s != reg::kErrorSuccess) return s;
+        if (uint32_t s = QueryKey(store, sub.key, a, matches); s != reg::kErrorSuccess) return s;
+    }
+    return reg::kErrorSuccess;
+}
+
+int RunQuery(const Args& a) {
+    if (a.positional.size() != 1) return Fail(2, "reg query: exactly one KEY is needed (see --help)");
+    KeyName name;
+    std::string error;
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg query: " + error);
+    auto store = StoreFor(a);
+    Handle key{*store};
+    uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyRead, &key.key);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    int matches = 0;
+    status = QueryKey(*store, key.key, a, &matches);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    if (a.s) std::printf("End of search: %d match(es) found.\n", matches);
+    std::puts("");
+    return 0;
+}
+
+// ---- the .reg format ----
+
+std::wstring Escape(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\\' || c == L'"') out += L'\\';
+        out += c;
+    }
+    return out;
+}
+
+// A REG_SZ that regedit can write as "text": whole UTF-16 units, one terminator at the end
+// and none before it, no line break.
+bool PrintableString(const std::string& bytes, std::wstring* text) {
+    if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
+    if (bytes[bytes.size() - 1] != 0 || bytes[bytes.size() - 2] != 0) return false;
+    *text = FromUtf16Bytes(std::string_view(bytes).substr(0, bytes.size() - 2));
+    return text->find_first_of(std::wstring(L"\0\r\n", 3)) == std::wstring::npos &&
+           Utf16Bytes(*text) == bytes.substr(0, bytes.size() - 2);
+}
+
+std::wstring ExportValue(const std::wstring& name, uint32_t type, const std::string& data) {
+    std::wstring line = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
+    std::wstring text;
+    if (type == reg::kRegSz && PrintableString(data, &text)) return line + L"\"" + Escape(text) + L"\"";
+    if (type == reg::kRegDword && data.size() == 4) {
+        wchar_t number[16];
+        std::swprintf(number, 16, L"dword:%08x", static_cast<unsigned>(FromLittleEndian(data)));
+        return line + number;
+    }
+    if (type == reg::kRegBinary) {
+        line += L"hex:";
+    } else {
+        wchar_t prefix[24];
+        std::swprintf(prefix, 24, L"hex(%x):", type);
+        line += prefix;
+    }
+    // regedit keeps lines within 80 columns, continuing with ",\" and two spaces.
+    size_t column = line.size();
+    static const wchar_t* digits = L"0123456789abcdef";
+    for (size_t i = 0; i < data.size(); ++i) {
+        const uint8_t b = static_cast<uint8_t>(data[i]);
+        line += digits[b >> 4];
+        line += digits[b & 15];
+        column += 2;
+        if (i + 1 < data.size()) {
+            line += L',';
+            ++column;
+            if (column > 76) {
+                line += L"\\\r\n  ";
+                column = 2;
+            }
+        }
+    }
+    return line;
+}
+
+uint32_t ExportKey(reg::RegistryStore& store, reg::RegKeyHandle key, std::wstring* out) {
+    std::wstring path;
+    if (uint32_t s = store.KeyPath(key, &path); s != reg::kErrorSuccess) return s;
+    *out += L"[" + path + L"]\r\n";
+    std::wstring name;
+    uint32_t type = 0;
+    std::string data;
+    for (uint32_t i = 0; store.EnumValue(key, i, &name, &type, &data) == reg::kErrorSuccess; ++i) {
+        *out += ExportValue(name, type, data) + L"\r\n";
+    }
+    *out += L"\r\n";
+    std::vector<std::wstring> children;
+    for (uint32_t i = 0; store.EnumKey(key, i, &name, nullptr) == reg::kErrorSuccess; ++i) children.push_back(name);
+    for (const auto& child : children) {
+        Handle sub{store};
+        if (uint32_t s = store.OpenKey(key, child, reg::kKeyRead, &sub.key); s != reg::kErrorSuccess) return s;
+        if (uint32_t s = ExportKey(store, sub.key, out); s != reg::kErrorSuccess) return s;
+    }
+    return reg::kErrorSuccess;
+}
+
+int RunExport(const Args& a) {
+    if (a.positional.size() != 2) return Fail(2, "reg export: KEY and FILE are needed (see --help)");
+    KeyName name;
+    std::string error;
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg export: " + error);
+    const std::string file = Utf8FromWide(a.positional[1]);
+    auto store = StoreFor(a);
+    Handle key{*store};
+    uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyRead, &key.key);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n";
+    status = ExportKey(*store, key.key, &text);
+    if (status != reg::kErrorSuccess) return RegFail(status);
+    if (!a.y && std::ifstream(file).good() && !Confirm("File " + file + " already exists. Overwrite")) return 1;
+    const std::string bytes = "\xFF\xFE" + Utf16Bytes(text);
+    // Write beside the target and rename, so a failed export never leaves half a file.
+    const std::string temp = file + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out.good()) {
+            std::remove(temp.c_str());
+            return Fail(1, "reg export: cannot write " + file);
+        }
+    }
+    if (std::rename(temp.c_str(), file.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return Fail(1, "reg export: cannot write " + file);
+    }
+    std::puts("The operation completed successfully.");
+    return 0;
+}
+
+struct Operation {
+    enum Kind { CreateKey, DeleteKey, SetValue, DeleteValue } kind;
+    KeyName key;
+    std::wstring name;
+    uint32_t type = 0;
+    std::string data;
+};
+
+std::wstring DecodeFile(const std::string& raw) {
+    if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFF && static_cast<uint8_t>(raw[1]) == 0xFE) {
+        return FromUtf16Bytes(std::string_view(raw).substr(2, (raw.size() - 2) & ~size_t{1}));
+    }
+    if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return WideFromUtf8(std::string_view(raw).substr(3));
+    return WideFromUtf8(raw);
+}
+
+std::wstring Trim(std::wstring_view s) {
+    const size_t b = s.find_first_not_of(L" \t");
+    if (b == std::wstring_view::npos) return L"";
+    const size_t e = s.find_last_not_of(L" \t");
+    return std::wstring(s.substr(b, e - b + 1));
+}
+
+// Reads a quoted text at s[*at] == '"'; handles \\ and \". False when it does not close.
+bool ReadQuoted(const std::wstring& s, size_t* at, std::wstring* out) {
+    out->clear();
+    for (size_t i = *at + 1; i < s.size(); ++i) {
+        if (s[i] == L'\\' && i + 1 < s.size()) {
+            *out += s[++i];
+        } else if (s[i] == L'"') {
+            *at = i + 1;
+            return true;
+        } else {
+            *out += s[i];
+        }
+    }
+    return false;
+}
+
+bool ParseHexBytes(const std::wstring& list, std::string* bytes) {
+    bytes->clear();
+    std::wstring item;
+    std::wstringstream stream(list);
+    bool any = false;
+    while (std::getline(stream, item, L',')) {
+        item = Trim(item);
+        if (item.empty()) {
+            // Only a trailing comma may leave an empty item.
+            if (stream.peek() != WEOF && !stream.eof()) return false;
+            continue;
+        }
+        if (item.size() > 2) return false;
+        int v = 0;
+        for (wchar_t c : item) {
+            const int d = HexValue(c);
+            if (d < 0) return false;
+            v = v * 16 + d;
+        }
+        *bytes += static_cast<char>(v);
+        any = true;
+    }
+    (void)any;
+    return true;
+}
+
+bool ParseRegFile(const std::string& file, const std::string& raw, std::vector<Operation>* ops, std::string* error) {
+    const std::wstring text = DecodeFile(raw);
+    std::vector<std::wstring> lines;
+    {
+        std::wstring line;
+        for (wchar_t c : text) {
+            if (c == L'\n') {
+                if (!line.empty() && line.back() == L'\r') line.pop_back();
+                lines.push_back(line);
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        if (!line.empty()) lines.push_back(line);
+    }
+    auto fail = [&](size_t lineIndex, const std::string& reason) {
+        *error = file + ":" + std::to_string(lineIndex + 1) + ": " + reason;
+        return false;
+    };
+    size_t i = 0;
+    while (i < lines.size() && Trim(lines[i]).empty()) ++i;
+    if (i == lines.size() || Trim(lines[i]) != L"Windows Registry Editor Version 5.00") {
+        return fail(i < lines.size() ? i : 0, "not a registry file (the first line must be \"Windows Registry Editor Version 5.00\")");
+    }
+    bool haveKey = false, keyDeleted = false;
+    KeyName current;
+    for (++i; i < lines.size(); ++i) {
+        const size_t lineNo = i;
+        std::wstring line = Trim(lines[i]);
+        if (line.empty() || line[0] == L';') continue;
+        if (line[0] == L'[') {
+            if (line.back() != L']') return fail(lineNo, "a key line must end with ']'");
+            const bool remove = line.size() > 1 && line[1] == L'-';
+            const std::wstring path = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
+            std::string why;
+            if (!ParseKeyName(path, &current, &why)) return fail(lineNo, why);
+            if (current.path.empty()) return fail(lineNo, "a hive root cannot be " + std::string(remove ? "deleted" : "imported into"));
+            ops->push_back({remove ? Operation::DeleteKey : Operation::CreateKey, current, L"", 0, {}});
+            haveKey = true;
+            keyDeleted = remove;
+            continue;
+        }
+        std::wstring name;
+        size_t at = 0;
+        if (line[0] == L'@') {
+            at = 1;
+        } else if (line[0] == L'"') {
+            if (!ReadQuoted(line, &at, &name)) return fail(lineNo, "the value name has no closing quote");
+        } else {
+            return fail(lineNo, "expected a [key], a \"value\"=data line or a ; comment");
+        }
+        if (!haveKey) return fail(lineNo, "a value before the first [key]");
+        if (keyDeleted) return fail(lineNo, "a value under a deleted [-key]");
+        while (at < line.size() && (line[at] == L' ' || line[at] == L'\t')) ++at;
+        if (at >= line.size() || line[at] != L'=') return fail(lineNo, "expected '=' after the value name");
+        std::wstring data = Trim(std::wstring_view(line).substr(at + 1));
+        Operation op{Operation::SetValue, current, name, reg::kRegSz, {}};
+        if (data == L"-") {
+            op.kind = Operation::DeleteValue;
+        } else if (!data.empty() && data[0] == L'"') {
+            size_t end = 0;
+            std::wstring value;
+            if (!ReadQuoted(data, &end, &value)) return fail(lineNo, "the string has no closing quote");
+            if (!Trim(std::wstring_view(data).substr(end)).empty() && Trim(std::wstring_view(data).substr(end))[0] != L';') {
+                return fail(lineNo, "unexpected text after the closing quote");
+            }
+            op.data = Utf16Bytes(value) + std::string(2, '\0');
+        } else if (data.compare(0, 6, L"dword:") == 0) {
+            const std::wstring digits = data.substr(6);
+            uint64_t v = 0;
+            if (digits.empty() || digits.size() > 8 || !ParseNumber(L"0x" + digits, 0xFFFFFFFFull, &v)) {
+                return fail(lineNo, "dword: needs 1 to 8 hex digits");
+            }
+            op.type = reg::kRegDword;
+            op.data = LittleEndian(v, 4);
+        } else if (data.compare(0, 3, L"hex") == 0) {
+            size_t colon = data.find(L':');
+            if (colon == std::wstring::npos) return fail(lineNo, "hex data needs ':'");
+            const std::wstring form = data.substr(0, colon);
+            if (form == L"hex") {
+                op.type = reg::kRegBinary;
+            } else {
+                uint64_t t = 0;
+                if (form.size() < 6 || form.compare(0, 4, L"hex(") != 0 || form.back() != L')' ||
+                    !ParseNumber(L"0x" + form.substr(4, form.size() - 5), 0xFFFFFFFFull, &t)) {
+                    return fail(lineNo, "bad hex type '" + Utf8FromWide(form) + "' (hex: or hex(N): with N in hex)");
+                }
+                op.type = static_cast<uint32_t>(t);
+            }
+            std::wstring list = data.substr(colon + 1);
+            // Continuation lines: a trailing "\" joins the next line.
+            while (!list.empty() && list.back() == L'\\') {
+                list.pop_back();
+                if (++i >= lines.size()) return fail(lineNo, "the file ends inside a continued line");
+                list += Trim(lines[i]);
+            }
+            if (!ParseHexBytes(list, &op.data)) return fail(lineNo, "bad hex byte list (two hex digits each, separated by commas)");
+        } else {
+            return fail(lineNo, "unrecognised value data (expected \"text\", dword:, hex:, hex(N): or -)");
+        }
+        ops->push_back(std::move(op));
+    }
+    return true;
+}
+
+int RunImport(const Args& a) {
+    if (a.positional.size() != 1) return Fail(2, "reg import: exactly one FILE is needed (see --help)");
+    const std::string file = Utf8FromWide(a.positional[0]);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return Fail(2, "reg import: cannot read " + file);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Operation> ops;
+    std::string error;
+    if (!ParseRegFile(file, raw, &ops, &error)) return Fail(2, "reg import: " + error);
+    auto store = StoreFor(a);
+    for (const Operation& op : ops) {
+        uint32_t status = reg::kErrorSuccess;
+        if (op.kind == Operation::DeleteKey) {
+            status = store->DeleteTree(op.key.root, op.key.path);
+            if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;  // already gone
+        } else {
+            Handle key{*store};
+            status = store->CreateKey(op.key.root, op.key.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
+            if (status == reg::kErrorSuccess && op.kind == Operation::SetValue) {
+                status = store->SetValue(key.key, op.name, op.type, reinterpret_cast<const uint8_t*>(op.data.data()),
+                                         static_cast<uint32_t>(op.data.size()));
+            } else if (status == reg::kErrorSuccess && op.kind == Operation::DeleteValue) {
+                status = store->DeleteValue(key.key, op.name);
+                if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;
+            }
+        }
+        if (status != reg::kErrorSuccess) return RegFail(status);
+    }
+    std::puts("The operation completed successfully.");
+    return 0;
+}
+
+int RunReg(const std::vector<std::string>& args) {
+    if (args.empty()) return Fail(2, std::string("reg: an operation is needed\n") + kUsage);
+    if (WantsHelp(args) || args[0] == "/?") {
+        std::puts(kUsage);
+        return 0;
+    }
+    const std::string op = Upper(args[0]);
+    Args a;
+    std::string error;
+    if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), op == "ADD", &a, &error)) {
+        return Fail(2, "reg " + args[0] + ": " + error);
+    }
+    if (op == "ADD") return RunAdd(a);
+    if (op == "QUERY") return RunQuery(a);
+    if (op == "DELETE") return RunDelete(a);
+    if (op == "EXPORT") return RunExport(a);
+    if (op == "IMPORT") return RunImport(a);
+    return Fail(2, "reg: unknown operation '" + args[0] + "' (add, query, delete, export, import)");
+}
+
+}  // namespace
+
+GP_REGISTER_COMMAND(reg, "reg", "add, query, delete, export and import registry keys and values", RunReg);
+
+}  // namespace glimmerpane::cli
