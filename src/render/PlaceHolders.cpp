@@ -1,6 +1,8 @@
 // PlaceHolders.cpp - the placeholder template engine of the tile renderer.
 #include "render/PlaceHolders.h"
 
+#include <cstdlib>
+
 #include <locale>
 #include <sstream>
 
@@ -27,13 +29,24 @@ uint32_t countTextId(const CountTextIds& ids, uint64_t counter, bool wide) {
     return counter == 1 ? ids.mediumOne : ids.mediumOther;
 }
 
-std::locale userLocale() {
+std::locale BuildUserLocale() {
     try {
         return std::locale("");
     } catch (const std::exception&) {
         // LANG or LC_* names a locale that is not installed: the digits stay readable.
         return std::locale::classic();
     }
+}
+
+// The variables that decide which locale std::locale("") builds for numbers.
+std::string LocaleKey() {
+    std::string key;
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* value = std::getenv(variable);
+        key += value ? value : "";
+        key += '\n';
+    }
+    return key;
 }
 
 }  // namespace
@@ -194,6 +207,15 @@ std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
         return std::wstring();
     }
     return *fileName;
+}
+
+const std::locale& PlaceHolders::_Impl::userLocale() {
+    std::string key = LocaleKey();
+    if (key != localeKey || localeKey.empty()) {
+        locale = BuildUserLocale();
+        localeKey = std::move(key);
+    }
+    return locale;
 }
 
 std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {

@@ -13,6 +13,8 @@
 // resource library and that fails.
 #pragma once
 
+#include <locale>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -75,7 +77,13 @@ public:
 private:
     std::wstring tileString(TileContent content, uint32_t TileResources::*field, const wchar_t* function);
 
+    // The user's locale, rebuilt only when the variables that choose it change: building
+    // a std::locale costs more than the rest of a tile together.
+    const std::locale& userLocale();
+
     std::shared_ptr<ResourceDll> resources;
+    std::string localeKey;
+    std::locale locale;
 };
 
 using TileContentPlaceholderMap =

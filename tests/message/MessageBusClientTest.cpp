@@ -229,7 +229,9 @@ TEST_F(ClientTest, ReplyOutcomesByBusStatus) {
         ASSERT_EQ(bus.answerRequest(bus.requests().back(), c.busStatus).value_or(1), 0u);
         EXPECT_EQ(reply->wait(), c.replyStatus) << c.busStatus;
         EXPECT_EQ(reply->getMessage() != nullptr, c.hasMessage);
-        if (c.hasMessage) EXPECT_EQ(reply->getMessage()->getUserData(), L"reply");
+        if (c.hasMessage) {
+            EXPECT_EQ(reply->getMessage()->getUserData(), L"reply");
+        }
     }
 }
 

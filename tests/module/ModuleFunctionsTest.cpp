@@ -147,7 +147,9 @@ TEST(ModuleFunctions, NewModuleTakesTheLoggingGroupOnlyWhenNonEmpty) {
     ::ModuleHandle handle = nullptr;
     Table().NewModule(&handle, L"");
     EXPECT_STREQ(parameters.hostName, L"host");
-    if (handle) EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    if (handle) {
+        EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    }
 
     handle = nullptr;
     Table().NewModule(&handle, kGroup);
@@ -155,7 +157,9 @@ TEST(ModuleFunctions, NewModuleTakesTheLoggingGroupOnlyWhenNonEmpty) {
     EXPECT_EQ(parameters.hostName, nullptr);
     EXPECT_EQ(parameters.applicationName, nullptr);
     EXPECT_EQ(parameters.mechanism, 0);
-    if (handle) EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    if (handle) {
+        EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_SUCCESS);
+    }
     parameters = saved;
 }
 

@@ -23,7 +23,9 @@ protected:
         ASSERT_NE(library_, nullptr) << LastErrorCode();
     }
     void TearDown() override {
-        if (library_ != nullptr) EXPECT_TRUE(FreeResourceLibrary(library_));
+        if (library_ != nullptr) {
+            EXPECT_TRUE(FreeResourceLibrary(library_));
+        }
     }
     std::wstring load(uint32_t id) {
         const wchar_t* text = nullptr;

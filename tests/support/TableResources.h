@@ -26,7 +26,7 @@ public:
     int loadString(Vornik::ResourceModuleHandle module, uint32_t id, wchar_t* buffer, int bufferSize) override;
     Vornik::ResourceModuleHandle getModuleHandle(const wchar_t* fileName) override;
     uint32_t getModuleFileName(Vornik::ResourceModuleHandle module, wchar_t* buffer, uint32_t size) override;
-    int fileExists(const std::wstring& path) override { return 1; }
+    int fileExists(const std::wstring&) override { return 1; }
     int freeLibrary(Vornik::ResourceModuleHandle) override { return 1; }
     uint32_t getLastError() override { return 0; }
 
