@@ -130,11 +130,15 @@ bool FreeResourceLibrary(ModuleHandle module) {
 }
 
 ModuleHandle FindLoadedModule(const std::wstring& fileName) {
+    // Several loaded objects may share a base name (a host that loads two copies, or a
+    // copy dlclose could not unload); the one that holds this very code is ours.
     struct Search {
         std::string wanted;
         std::string path;
         bool found = false;
-    } search{Kestrix::Utf8FromWide(fileName), {}, false};
+        bool holdsSelf = false;
+        uintptr_t self = 0;
+    } search{Kestrix::Utf8FromWide(fileName), {}, false, false, reinterpret_cast<uintptr_t>(&FindLoadedModule)};
     if (search.wanted.empty()) {
         t_lastError = kErrorInvalidParameter;
         return nullptr;
@@ -144,9 +148,18 @@ ModuleHandle FindLoadedModule(const std::wstring& fileName) {
             auto* s = static_cast<Search*>(data);
             if (info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') return 0;
             if (!SameFileName(BaseName(info->dlpi_name), s->wanted)) return 0;
-            s->path = info->dlpi_name;
-            s->found = true;
-            return 1;
+            bool holdsSelf = false;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const auto& segment = info->dlpi_phdr[i];
+                const uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (segment.p_type == PT_LOAD && s->self >= start && s->self < start + segment.p_memsz) holdsSelf = true;
+            }
+            if (!s->found || holdsSelf) {
+                s->path = info->dlpi_name;
+                s->found = true;
+                s->holdsSelf = holdsSelf;
+            }
+            return holdsSelf ? 1 : 0;
         },
         &search);
     if (search.found) {
