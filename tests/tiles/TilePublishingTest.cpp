@@ -6,11 +6,16 @@
 #include <map>
 #include <mutex>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "module/ModuleStatus.h"
 #include "render/TileCatalogue.h"
 #include "support/FakeBus.h"
 #include "support/TableResources.h"
 #include "support/RecordingLogger.h"
+#include "support/TempRegistry.h"
+#include "utility/CRegKey.h"
 #include "tiles/GlimmerpaneImpl.h"
 #include "message/MessageBusClient.h"
 #include "message/MessageBusShimImpl.h"
@@ -232,6 +237,65 @@ TEST_F(TilePublishing, StatisticsWrittenWhileTheWorkerRunsDoNotRace) {
     ASSERT_EQ(module->stop(), 0u);
     EXPECT_EQ(tilePublishes().size(), 200u);
     EXPECT_EQ(state->filesScanned, 3u);
+}
+
+}  // namespace
+}  // namespace Vornik
+
+namespace Vornik {
+namespace {
+
+// One process writes all twelve statistics in a loop (every key the same, rising value)
+// while this process reads them through updateStatistics: no read may fail and no count
+// may go backwards or take a value that was never written.
+TEST(StatisticsAcrossProcesses, ReadsWhileAnotherProcessWrites) {
+    gptest::TempRegistry registry;
+    const std::wstring keys[] = {
+        kScanReport + L"RootKitsResolved", kScanReport + L"TrackingCookiesResolved", kScanReport + L"TrojansResolved",
+        kScanReport + L"UnwantedProgramResolved", kScanReport + L"VirusResolved", kScanReport + L"RootKitsDetected",
+        kScanReport + L"TrackingCookiesDetected", kScanReport + L"TrojansDetected",
+        kScanReport + L"UnwantedProgramDetected", kScanReport + L"VirusDetected", kScanReport + L"TotalItemScanned",
+        kConnections,
+    };
+    auto writeAll = [&](const std::shared_ptr<glimmerpane::platform::RegistryStore>& store, uint32_t value) {
+        for (const auto& key : keys) {
+            Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
+            if (writer.Create(glimmerpane::platform::HkeyLocalMachine(), key.c_str()) != 0) return false;
+            if (writer.SetDwordValue(L"SDSValue", value) != 0) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(writeAll(registry.store, 1));
+    constexpr uint32_t kRounds = 400;
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        auto store = glimmerpane::platform::OpenRegistryStore(registry.folder.wide("registry"));
+        for (uint32_t value = 2; value <= kRounds; ++value)
+            if (!writeAll(store, value)) _exit(1);
+        _exit(0);
+    }
+    auto state = std::make_shared<ProcState>();
+    OpenModule module(state, std::make_shared<RegistryAPI>(registry.store));
+    LogCapture capture;
+    uint64_t lastScanned = 0;
+    int status = 0;
+    bool writerDone = false;
+    while (!writerDone) {
+        writerDone = waitpid(writer, &status, WNOHANG) == writer;
+        module.updateStatistics();
+        ASSERT_GE(state->filesScanned, lastScanned);
+        ASSERT_GE(state->filesScanned, 1u);
+        ASSERT_LE(state->filesScanned, kRounds);
+        ASSERT_GE(state->threatsResolved, 5u);
+        ASSERT_LE(state->threatsResolved, 5u * kRounds);
+        lastScanned = state->filesScanned;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(capture.containing(L"Failed to read statistics").empty());
+    module.updateStatistics();
+    EXPECT_EQ(state->filesScanned, kRounds);
+    EXPECT_EQ(state->threatsResolved, 5u * kRounds);
 }
 
 }  // namespace
