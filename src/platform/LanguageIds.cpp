@@ -111,7 +111,9 @@ std::optional<uint16_t> LanguageIdFromLocaleName(std::string_view name) {
     return std::nullopt;
 }
 
-std::vector<uint16_t> UserUiLanguages() {
+namespace {
+
+std::vector<uint16_t> ParseUserUiLanguages() {
     std::vector<uint16_t> languages;
     auto add = [&](std::string_view name) {
         if (auto id = LanguageIdFromLocaleName(name)) languages.push_back(*id);
@@ -132,6 +134,35 @@ std::vector<uint16_t> UserUiLanguages() {
         }
     }
     return languages;
+}
+
+}  // namespace
+
+std::vector<uint16_t> UserUiLanguages() {
+    // Every string load asks; the answer changes only with the environment. The cache is
+    // per thread and compared against the variables' current text, so it needs no lock
+    // and a changed environment is seen at the next load.
+    static constexpr const char* kVariables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    struct Cache {
+        bool valid = false;
+        std::string values[4];
+        std::vector<uint16_t> languages;
+    };
+    thread_local Cache cache;
+    bool same = cache.valid;
+    for (size_t i = 0; same && i < 4; ++i) {
+        const char* value = std::getenv(kVariables[i]);
+        same = cache.values[i] == (value ? value : "");
+    }
+    if (!same) {
+        for (size_t i = 0; i < 4; ++i) {
+            const char* value = std::getenv(kVariables[i]);
+            cache.values[i] = value ? value : "";
+        }
+        cache.languages = ParseUserUiLanguages();
+        cache.valid = true;
+    }
+    return cache.languages;
 }
 
 size_t ChooseLanguage(const std::vector<uint16_t>& available, const std::vector<uint16_t>& preferences) {

@@ -61,9 +61,20 @@ wchar_t FoldChar(wchar_t c) {
 }
 
 std::string Folded(std::wstring_view name) {
-    std::wstring upper(name);
-    for (wchar_t& c : upper) c = FoldChar(c);
-    return Kestrix::Utf8FromWide(upper);
+    // Registry paths are nearly always ASCII: fold straight into UTF-8 bytes, which are
+    // then the same bytes the general path would produce. This runs for every path part
+    // of every statistics read.
+    std::string folded;
+    folded.reserve(name.size());
+    for (const wchar_t c : name) {
+        if (c >= 0x80) {
+            std::wstring upper(name);
+            for (wchar_t& u : upper) u = FoldChar(u);
+            return Kestrix::Utf8FromWide(upper);
+        }
+        folded.push_back(static_cast<char>(FoldChar(c)));
+    }
+    return folded;
 }
 
 RegFileTime Now() {
