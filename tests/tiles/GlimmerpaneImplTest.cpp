@@ -125,6 +125,23 @@ TEST_F(ModuleFixture, AMessageAfterStopIsNeitherHandledNorLogged) {
     EXPECT_EQ(stop(), MODULE_STATUS_SUCCESS);
 }
 
+TEST_F(ModuleFixture, HostileUserDataFailsItsMessageAndTheWorkerGoesOn) {
+    ASSERT_EQ(initialize(), MODULE_STATUS_SUCCESS);
+    ASSERT_EQ(start(), MODULE_STATUS_SUCCESS);
+    LogCapture capture;
+    const std::wstring deep = std::wstring(100000, L'[') + std::wstring(100000, L']');
+    std::wstring large = LR"({"state":"off","padding":")" + std::wstring(1 << 20, L'x') + LR"("})";
+    bus.deliver(L"Core.Update.State", deep);
+    bus.deliver(L"Core.Update.State", std::wstring(100000, L'['));  // unterminated
+    bus.deliver(L"Core.Update.State", large);
+    bus.deliver(L"Core.Protection.State", LR"({"state":"red"})");
+    ASSERT_EQ(stop(), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(module->tileRuns, 4);
+    EXPECT_EQ(capture.withMessage(L"Message handling failed for message: Core.Update.State").size(), 2u);
+    EXPECT_TRUE(state->updatesOff);  // the 1 MiB document is valid and handled
+    EXPECT_EQ(state->protectionState, 1u);
+}
+
 TEST_F(ModuleFixture, ASecondStartKeepsTheRunningWorker) {
     ASSERT_EQ(initialize(), MODULE_STATUS_SUCCESS);
     ASSERT_EQ(start(), MODULE_STATUS_SUCCESS);
