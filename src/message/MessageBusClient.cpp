@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "etwlogging/LogCall.h"
+#include "message/MessageBusLib.h"
 #include "message/ReplyImpl.h"
 #include "module/GuardedCall.h"
 #include "module/ModuleStatus.h"
@@ -37,6 +38,8 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::sh
         sessionId_ = 0;
     }
 }
+
+MessageBusClient::MessageBusClient() : MessageBusClient(std::make_shared<MessageBusLib>(), nullptr) {}
 
 MessageBusClient::~MessageBusClient() {
     withdrawAll();

@@ -32,6 +32,9 @@ class MessageBusClient : public MessageBus {
 public:
     // shim must not be empty; an empty process gets a new ProcessAPI.
     MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::shared_ptr<ProcessAPI> process);
+    // Loads the bus library itself through a new MessageBusLib, with a new ProcessAPI;
+    // throws ModuleException when the library cannot be loaded or refuses a handle.
+    MessageBusClient();
     ~MessageBusClient() override;
 
     MessageBusClient(const MessageBusClient&) = delete;

@@ -76,11 +76,7 @@ ModuleProperties BuildProperties(uint32_t count, const wchar_t* const* names, co
 }
 
 // The bus client of InitializeModule: the module loads the bus library itself.
-std::shared_ptr<MessageBus> CreateLibraryBusClient() {
-    GP_LOG_ERROR(kSource, L"Vornik::CreateLibraryBusClient",
-                 L"Loading the message bus library is not available in this build. Throwing ModuleException.");
-    throw ModuleException("Message bus library loading is not available");
-}
+std::shared_ptr<MessageBus> CreateLibraryBusClient() { return std::make_shared<MessageBusClient>(); }
 
 // Base initialisation followed by the module's own initialize. makeBus creates the bus
 // client and throws ModuleException when it cannot.

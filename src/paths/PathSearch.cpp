@@ -11,7 +11,8 @@ constexpr const wchar_t* kSource = L"PathSearch";
 }
 
 PathSearch::PathSearch(std::shared_ptr<PathAPI> pathApi, std::shared_ptr<DllAPI> dllApi)
-    : pathApi_(pathApi ? std::move(pathApi) : std::make_shared<PathAPI>()), dllApi_(std::move(dllApi)) {}
+    : pathApi_(pathApi ? std::move(pathApi) : std::make_shared<PathAPI>()), 
+      dllApi_(dllApi ? std::move(dllApi) : std::make_shared<DllAPI>()) {}
 
 PathSearch::~PathSearch() = default;
 

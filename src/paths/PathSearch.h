@@ -11,16 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "wrappers/DllAPI.h"
 #include "wrappers/PathAPI.h"
 
 namespace Vornik {
 
-class DllAPI;  // the library wrapper of the loader; held for it, not used by the search
-
 class PathSearch {
 public:
-    // Either collaborator may be null; an empty PathAPI makes the default one. An empty
-    // DllAPI stays empty until the loader's wrapper exists.
+    // Either collaborator may be null; then the default one is made. The DllAPI is held
+    // for the loader, not used by the search.
     explicit PathSearch(std::shared_ptr<PathAPI> pathApi = nullptr, std::shared_ptr<DllAPI> dllApi = nullptr);
     virtual ~PathSearch();
 

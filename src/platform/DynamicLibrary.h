@@ -21,11 +21,29 @@ bool UnloadSharedLibrary(LibraryHandle library);
 // The loader's description of the last failure on this thread (may be empty).
 std::wstring LastLoaderError();
 
+// The one suffix of library files (".so" on POSIX, ".dll" on Windows), from the build.
+#ifdef GP_LIBRARY_SUFFIX
+inline constexpr const wchar_t* kLibrarySuffix = L"" GP_LIBRARY_SUFFIX;
+#elif defined(_WIN32)
+inline constexpr const wchar_t* kLibrarySuffix = L".dll";
+#else
+inline constexpr const wchar_t* kLibrarySuffix = L".so";
+#endif
+
 // The platform's file name of a library given its base name ("Glimmerpane" ->
 // "Glimmerpane.so" or "Glimmerpane.dll").
 std::wstring LibraryFileName(const std::wstring& baseName);
 
 // The folder of the running executable, with a trailing separator.
 std::wstring ExecutableFolder();
+
+// The full path of the running executable (GetModuleFileNameW(nullptr) on Windows,
+// /proc/self/exe on POSIX); empty when it cannot be had or is longer than maxChars.
+std::wstring ExecutablePath(size_t maxChars = 260);
+
+// The thread's last-error value (GetLastError/SetLastError on Windows; a per-thread value
+// on POSIX that only this program sets).
+uint32_t ThreadLastError();
+void SetThreadLastError(uint32_t error);
 
 }  // namespace glimmerpane::platform

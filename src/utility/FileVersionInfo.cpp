@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/OSVersion.h"
 #include "utility/WinOSVersionAPI.h"
+#include "wrappers/ShlObjAPI.h"
 
 namespace Kestrix {
 
@@ -71,9 +72,22 @@ std::wstring FileVersionInfo::GetString(std::wstring& value, const std::wstring&
     return value;
 }
 
+namespace {
+SystemFileVersionInfo::SystemFolderGetter ShellGetter(std::shared_ptr<Vornik::ShlObjAPI> shell) {
+    if (!shell) shell = std::make_shared<Vornik::ShlObjAPI>();
+    return [shell = std::move(shell)](std::wstring& folder) {
+        return shell->SHGetKnownFolderPath(Vornik::FOLDERID_System, 0, nullptr, folder) == 0;
+    };
+}
+}  // namespace
+
 SystemFileVersionInfo::SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api, SystemFolderGetter systemFolder)
     : FileVersionInfo(std::move(api)),
-      systemFolderGetter_(systemFolder ? std::move(systemFolder) : SystemFolderGetter(&platform::SystemFolder)) {}
+      systemFolderGetter_(systemFolder ? std::move(systemFolder) : ShellGetter(nullptr)) {}
+
+SystemFileVersionInfo::SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api,
+                                             std::shared_ptr<Vornik::ShlObjAPI> shell)
+    : FileVersionInfo(std::move(api)), systemFolderGetter_(ShellGetter(std::move(shell))) {}
 
 bool SystemFileVersionInfo::Load(const std::wstring& name) {
     if (!folderKnown_) {

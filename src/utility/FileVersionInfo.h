@@ -8,7 +8,8 @@
 //
 // SystemFileVersionInfo loads a file relative to the system folder (FOLDERID_System on
 // Windows; none on POSIX, where the folder is the bare separator and system files are not
-// found). The folder comes from an injected getter until the shell-folder wrapper exists.
+// found). The folder comes from the shell-folder wrapper (known folder FOLDERID_System), or
+// from an injected getter.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@
 #include <vector>
 
 #include "utility/FileVersionAPI.h"
+
+namespace Vornik {
+class ShlObjAPI;
+}
 
 namespace Kestrix {
 
@@ -43,8 +48,11 @@ public:
     // Fills the folder and returns true, or returns false when the system folder is unknown.
     using SystemFolderGetter = std::function<bool(std::wstring& folder)>;
 
+    // An empty getter asks a default ShlObjAPI.
     explicit SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api = nullptr,
                                    SystemFolderGetter systemFolder = nullptr);
+    // The system folder from the given shell wrapper (a default one when shell is null).
+    SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api, std::shared_ptr<Vornik::ShlObjAPI> shell);
 
     // name is relative to the system folder ("kernel32.dll").
     bool Load(const std::wstring& name) override;

@@ -12,6 +12,7 @@ namespace glimmerpane::platform {
 
 namespace {
 thread_local std::wstring t_lastError;
+thread_local uint32_t t_lastErrorCode = 0;
 constexpr uint32_t kModNotFound = 126;
 constexpr uint32_t kProcNotFound = 127;
 }  // namespace
@@ -41,7 +42,7 @@ bool UnloadSharedLibrary(LibraryHandle library) { return library != nullptr && d
 
 std::wstring LastLoaderError() { return t_lastError; }
 
-std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + L".so"; }
+std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + kLibrarySuffix; }
 
 std::wstring ExecutableFolder() {
     char buffer[PATH_MAX];
@@ -51,5 +52,18 @@ std::wstring ExecutableFolder() {
     path.erase(path.find_last_of('/') + 1);
     return Kestrix::WideFromUtf8(path);
 }
+
+std::wstring ExecutablePath(size_t maxChars) {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (length <= 0) return std::wstring();
+    std::wstring path = Kestrix::WideFromUtf8(std::string(buffer, static_cast<size_t>(length)));
+    if (path.size() > maxChars) return std::wstring();
+    return path;
+}
+
+uint32_t ThreadLastError() { return t_lastErrorCode; }
+
+void SetThreadLastError(uint32_t error) { t_lastErrorCode = error; }
 
 }  // namespace glimmerpane::platform

@@ -23,7 +23,7 @@ bool UnloadSharedLibrary(LibraryHandle library) { return FreeLibrary(static_cast
 
 std::wstring LastLoaderError() { return std::wstring(); }
 
-std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + L".dll"; }
+std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + kLibrarySuffix; }
 
 std::wstring ExecutableFolder() {
     wchar_t buffer[MAX_PATH];
@@ -32,5 +32,16 @@ std::wstring ExecutableFolder() {
     path.erase(path.find_last_of(L'\\') + 1);
     return path;
 }
+
+std::wstring ExecutablePath(size_t maxChars) {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH || length > maxChars) return std::wstring();
+    return std::wstring(buffer, length);
+}
+
+uint32_t ThreadLastError() { return GetLastError(); }
+
+void SetThreadLastError(uint32_t error) { SetLastError(error); }
 
 }  // namespace glimmerpane::platform

@@ -1,0 +1,46 @@
+// ShlObjAPI.h - the shell's known folders (SHGetKnownFolderPath) behind a seam for tests.
+//
+// The identifiers are the standard Windows FOLDERID values. The default instance asks the
+// platform (platform/KnownFolders.h: SHGetKnownFolderPath on Windows, the prefix and the
+// user's home on POSIX; the full table is in docs/platform.md). Any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/KnownFolders.h"
+#include "utility/CRegKey.h"
+
+namespace Vornik {
+
+using KNOWNFOLDERID = Kestrix::GUID;
+
+inline constexpr KNOWNFOLDERID FOLDERID_Profile{0x5E6C858F, 0x0E22, 0x4760, {0x9A, 0xFE, 0xEA, 0x33, 0x17, 0xB6, 0x71, 0x73}};
+inline constexpr KNOWNFOLDERID FOLDERID_Desktop{0xB4BFCC3A, 0xDB2C, 0x424C, {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}};
+inline constexpr KNOWNFOLDERID FOLDERID_Documents{0xFDD39AD0, 0x238F, 0x46AF, {0xAD, 0xB4, 0x6C, 0x85, 0x48, 0x03, 0x69, 0xC7}};
+inline constexpr KNOWNFOLDERID FOLDERID_LocalAppDataLow{0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+inline constexpr KNOWNFOLDERID FOLDERID_LocalAppData{0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
+inline constexpr KNOWNFOLDERID FOLDERID_RoamingAppData{0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramData{0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFiles{0x905E63B6, 0xC1BF, 0x494E, {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFilesX64{0x6D809377, 0x6AF0, 0x444B, {0x89, 0x57, 0xA3, 0x77, 0x3F, 0x02, 0x20, 0x0E}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFilesX86{0x7C5A40EF, 0xA0FB, 0x4BFC, {0x87, 0x4A, 0xC0, 0xF2, 0xE0, 0xB9, 0xFA, 0x8E}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFilesCommon{0xF7F1ED05, 0x9F6D, 0x47A2, {0xAA, 0xAE, 0x29, 0xD3, 0x17, 0xC6, 0xF0, 0x66}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFilesCommonX64{0x6365D5A7, 0x0F0D, 0x45E5, {0x87, 0xF6, 0x0D, 0xA5, 0x6B, 0x6A, 0x4F, 0x7D}};
+inline constexpr KNOWNFOLDERID FOLDERID_ProgramFilesCommonX86{0xDE974D24, 0xD9C6, 0x4D3E, {0xBF, 0x91, 0xF4, 0x45, 0x51, 0x20, 0xB9, 0x17}};
+inline constexpr KNOWNFOLDERID FOLDERID_System{0x1AC14E77, 0x02E7, 0x4E5D, {0xB7, 0x44, 0x2E, 0xB1, 0xAE, 0x51, 0x98, 0xB7}};
+
+// The platform's folder for a FOLDERID, or none for an identifier this program does not know.
+std::optional<glimmerpane::platform::KnownFolder> KnownFolderOf(const KNOWNFOLDERID& id);
+
+class ShlObjAPI {
+public:
+    virtual ~ShlObjAPI();
+    // SHGetKnownFolderPath(id, flags, token): 0 and path on success (no trailing separator);
+    // otherwise a Win32 code (2 for an identifier unknown here) and path unchanged. flags and
+    // token are passed on where the platform has them (POSIX ignores both).
+    virtual uint32_t SHGetKnownFolderPath(const KNOWNFOLDERID& id, uint32_t flags, void* token, std::wstring& path);
+};
+
+}  // namespace Vornik
