@@ -43,7 +43,7 @@ TileBinding ReadBinding(const std::string& body) {
         const std::string tag = body.substr(at, close - at + 1);
         if (tag.rfind("<image", 0) == 0 && binding.image.empty()) {
             binding.image = Attribute(tag, "src");
-        } else if (tag.rfind("<text", 0) == 0 && tag.size() > 5 && (tag[5] == ' ' || tag[5] == '>')) {
+        } else if (tag.rfind("<text", 0) == 0 && tag.size() > 5 && (tag[5] == ' ' || tag[5] == '>' || tag[5] == '/')) {
             if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
                 texts.emplace_back();
             } else {
