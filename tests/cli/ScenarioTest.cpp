@@ -120,3 +120,24 @@ TEST(Scenario, StatisticsKeysAreTheTwelveRegistryPaths) {
 
 }  // namespace
 }  // namespace glimmerpane::cli
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace glimmerpane::cli {
+namespace {
+
+TEST(Scenario, DocumentedExampleIsTheBuiltInScenario) {
+    const char* source = std::getenv("GLIMMERPANE_SOURCE_DIR");
+    if (source == nullptr) GTEST_SKIP() << "GLIMMERPANE_SOURCE_DIR is not set (run through ctest)";
+    std::ifstream in(std::string(source) + "/docs/scenarios.md");
+    ASSERT_TRUE(in) << "docs/scenarios.md is missing";
+    std::stringstream doc;
+    doc << in.rdbuf();
+    EXPECT_NE(doc.str().find("```\n" + DefaultScenarioText() + "```\n"), std::string::npos)
+        << "docs/scenarios.md must show the built-in scenario as it is";
+}
+
+}  // namespace
+}  // namespace glimmerpane::cli
