@@ -5,6 +5,7 @@
 // arguments or bad input files.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ const std::vector<Command>& Commands();
 
 // Prints "glimmerpane: message" to stderr and returns the exit code.
 int Fail(int exitCode, const std::string& message);
+
+// The overview of all commands.
+void PrintUsage(FILE* out);
 
 // True when args hold --help or -h.
 bool WantsHelp(const std::vector<std::string>& args);

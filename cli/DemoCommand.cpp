@@ -1,41 +1,45 @@
-// DemoCommand.cpp - `glimmerpane demo` and `glimmerpane version`.
+// DemoCommand.cpp - `glimmerpane demo` (the built-in day) and `glimmerpane version`.
 #include <cstdio>
 
 #include "Command.h"
+#include "HostRun.h"
 #include "ModuleHost.h"
+#include "Scenario.h"
 #include "platform/DynamicLibrary.h"
 
 namespace glimmerpane::cli {
 namespace {
 
-std::wstring ModulePath() {
-    return platform::ExecutableFolder() + platform::LibraryFileName(L"Glimmerpane");
-}
-
-bool Check(const char* step, ModuleStatus status) {
-    std::printf("  %-20s %s\n", step, DescribeStatus(status).c_str());
-    return status == 0;
-}
-
-int RunDemo(const std::vector<std::string>& args) {
-    if (WantsHelp(args)) {
-        std::puts("usage: glimmerpane demo\n\n"
-                  "Loads Glimmerpane beside this program through its C ABI and drives it through\n"
-                  "its lifecycle, printing the status of every step.");
+int RunDemo(const std::vector<std::string>& arguments) {
+    if (WantsHelp(arguments)) {
+        std::printf("usage: glimmerpane demo [options]\n\n"
+                    "Hosts the Glimmerpane module beside this program through its C ABI on the built-in\n"
+                    "scenario: a temporary registry with the activity statistics, BusBroker for the bus,\n"
+                    "simulated suite components that answer the module's refresh requests and then play\n"
+                    "a day (secure; firewall off by the user; real-time scanning off and DAT files out\n"
+                    "of date; recovery; a scan that raises the statistics). Every tile set the module\n"
+                    "publishes is printed; an HTML preview of all of them is written at the end.\n\n"
+                    "options:\n%s"
+                    "  --print-scenario  print the built-in scenario (a template for `run --scenario`)\n\n"
+                    "exit status: 0 success, 1 the run failed, 2 bad arguments, 130 interrupted\n",
+                    kCommonOptionsHelp);
         return 0;
     }
-    if (!args.empty()) return Fail(2, "demo: unexpected argument '" + args[0] + "'");
-    ModuleHost host;
-    if (!host.load(ModulePath())) return Fail(1, host.error());
-    std::printf("Glimmerpane module %s (%u)\n", host.versionString(), host.versionNumber());
-    const ModuleFunctionTable* table = host.table();
-    ModuleHandle handle = nullptr;
-    if (!Check("NewModule", table->NewModule(&handle, L"GlimmerpaneDemo"))) return 1;
-    bool ok = Check("StartModule", table->StartModule(handle));
-    ok = Check("StopModule", table->StopModule(handle)) && ok;
-    ok = Check("UninitializeModule", table->UninitializeModule(handle)) && ok;
-    ok = Check("DestroyModule", table->DestroyModule(handle)) && ok;
-    return ok ? 0 : 1;
+    std::vector<std::string> args = arguments;
+    HostRunOptions options;
+    options.runName = "demo";
+    std::string error;
+    if (!ParseCommonOptions(&args, &options, &error)) return Fail(2, "demo: " + error);
+    if (args.size() == 1 && args[0] == "--print-scenario") {
+        std::fputs(DefaultScenarioText().c_str(), stdout);
+        return 0;
+    }
+    if (!args.empty()) return Fail(2, "demo: unexpected argument '" + args[0] + "' (see glimmerpane demo --help)");
+    Scenario scenario;
+    ScenarioError parseError;
+    if (!ParseScenario(DefaultScenarioText(), "(built-in scenario)", &scenario, &parseError))
+        return Fail(1, parseError.describe());
+    return RunHost(scenario, options);
 }
 
 int RunVersion(const std::vector<std::string>& args) {
@@ -43,8 +47,9 @@ int RunVersion(const std::vector<std::string>& args) {
         std::puts("usage: glimmerpane version\n\nPrints the version the module beside this program reports.");
         return 0;
     }
+    if (!args.empty()) return Fail(2, "version: unexpected argument '" + args[0] + "'");
     ModuleHost host;
-    if (!host.load(ModulePath())) return Fail(1, host.error());
+    if (!host.load(platform::ExecutableFolder() + platform::LibraryFileName(L"Glimmerpane"))) return Fail(1, host.error());
     std::printf("%s (%u)\n", host.versionString(), host.versionNumber());
     return 0;
 }

@@ -1,0 +1,45 @@
+// BusLibrary.h - the host's own binding to the bus library (BusBroker), through the C ABI.
+//
+// Loads the library with the platform loader, resolves its four exports, asks CreateObject
+// for the MessageBusFunctions table and opens handles on it. Handles still open at
+// destruction are closed before the library is unloaded.
+#pragma once
+
+#include <glimmerpane/abi.h>
+
+#include <string>
+#include <vector>
+
+namespace glimmerpane::cli {
+
+class BusLibrary {
+public:
+    BusLibrary() = default;
+    BusLibrary(const BusLibrary&) = delete;
+    BusLibrary& operator=(const BusLibrary&) = delete;
+    ~BusLibrary();
+
+    // False with error() set when the file cannot be loaded, lacks an export or refuses
+    // the framework version.
+    bool load(const std::wstring& path, uint32_t frameworkVersion);
+    const std::string& error() const { return error_; }
+    const MessageBusFunctions* functions() const { return functions_; }
+    const char* versionString() const { return versionStr_ ? versionStr_() : ""; }
+
+    // Opens a handle; null with *status set when the bus refuses.
+    void* open(ModuleStatus* status);
+    ModuleStatus close(void* handle);
+
+    // Publishes with a fresh default header; sender "glimmerpane".
+    ModuleStatus publish(void* handle, const std::wstring& name, const std::wstring& sender,
+                         const std::wstring& userData);
+
+private:
+    void* library_ = nullptr;
+    GetVersionStrFn versionStr_ = nullptr;
+    const MessageBusFunctions* functions_ = nullptr;
+    std::vector<void*> open_;
+    std::string error_;
+};
+
+}  // namespace glimmerpane::cli

@@ -1,0 +1,610 @@
+// HostRun.cpp - the host, the simulated suite and the viewer around one module run.
+#include "HostRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <set>
+
+#include "BusLibrary.h"
+#include "HtmlPreview.h"
+#include "ModuleHost.h"
+#include "TilePayload.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
+#include "platform/Registry.h"
+#include "utility/CRegKey.h"
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::cli {
+
+const char* const kCommonOptionsHelp =
+    "  --lang L          tile language: en-US, de-DE or fr-FR (sets LANGUAGE and LC_ALL\n"
+    "                    before the module loads; default: your own environment)\n"
+    "  --json            print each tile payload as the module published it\n"
+    "  --module-bus      initialise with InitializeModule: the module loads BusBroker itself\n"
+    "                    (default: InitializeModuleV2 with the host's broker handle)\n"
+    "  --html FILE       where to write the HTML preview (default: in the temporary folder)\n"
+    "  --timeout MS      how long to wait for each tile set (default 5000)\n";
+
+namespace {
+
+constexpr uint32_t kFrameworkVersion = 1006000;
+constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
+constexpr const wchar_t* kSuiteSender = L"Simulated suite";
+
+using Clock = std::chrono::steady_clock;
+
+// ---- bus endpoints of the host ----
+
+// The viewer: collects every tile payload the module publishes.
+class TileCollector {
+public:
+    static uint32_t OnMessage(void* context, const MessageHeader*, const wchar_t*, const wchar_t* sender,
+                              const wchar_t* userData) {
+        auto* self = static_cast<TileCollector*>(context);
+        std::lock_guard lock(self->mutex_);
+        self->payloads_.push_back({Kestrix::Utf8FromWide(sender ? sender : L""),
+                                   Kestrix::Utf8FromWide(userData ? userData : L"")});
+        self->changed_.notify_all();
+        return 0;
+    }
+    size_t count() const {
+        std::lock_guard lock(mutex_);
+        return payloads_.size();
+    }
+    std::pair<std::string, std::string> at(size_t index) const {
+        std::lock_guard lock(mutex_);
+        return payloads_.at(index);
+    }
+    // True when at least `count` payloads have come; false on timeout or interrupt.
+    bool waitFor(size_t count, uint32_t timeoutMs) const {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock lock(mutex_);
+        while (payloads_.size() < count) {
+            if (platform::InterruptRequested() || Clock::now() >= deadline) return false;
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<std::pair<std::string, std::string>> payloads_;  // sender, payload
+};
+
+// The suite components' ears: which refresh requests came. They answer from the host thread.
+class RefreshRecorder {
+public:
+    static uint32_t OnMessage(void* context, const MessageHeader*, const wchar_t* name, const wchar_t*,
+                              const wchar_t*) {
+        auto* self = static_cast<RefreshRecorder*>(context);
+        std::lock_guard lock(self->mutex_);
+        self->seen_.insert(Kestrix::Utf8FromWide(name ? name : L""));
+        self->changed_.notify_all();
+        return 0;
+    }
+    bool waitFor(size_t count, uint32_t timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock lock(mutex_);
+        while (seen_.size() < count) {
+            if (platform::InterruptRequested() || Clock::now() >= deadline) return false;
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+    bool seen(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        return seen_.count(name) > 0;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::string> seen_;
+};
+
+ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
+
+// ---- environment ----
+
+struct LanguageSetting {
+    const char* tag;
+    const char* locale;
+};
+constexpr LanguageSetting kLanguages[] = {
+    {"en-US", "en_US.UTF-8"}, {"de-DE", "de_DE.UTF-8"}, {"fr-FR", "fr_FR.UTF-8"}};
+
+// Sets variables for the run and puts the old values back at the end.
+class EnvironmentOverride {
+public:
+    bool set(const std::string& name, const std::string& value) {
+        if (!saved_.count(name)) saved_[name] = platform::GetEnvironmentValue(name);
+        return platform::SetEnvironmentValue(name, value);
+    }
+    ~EnvironmentOverride() {
+        for (const auto& [name, value] : saved_) platform::SetEnvironmentValue(name, value);
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A fresh folder for the run's prefix, removed at the end.
+class TemporaryPrefix {
+public:
+    bool create(std::string* error) {
+        std::error_code ec;
+        const auto base = std::filesystem::temp_directory_path(ec);
+        if (ec) {
+            *error = "no temporary folder: " + ec.message();
+            return false;
+        }
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[40];
+            std::snprintf(name, sizeof(name), "glimmerpane-prefix-%08x", static_cast<unsigned>(random()));
+            const auto candidate = base / name;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                path_ = candidate;
+                return true;
+            }
+            if (ec) {
+                *error = "cannot create a folder in " + base.string() + ": " + ec.message();
+                return false;
+            }
+        }
+        *error = "cannot find a free folder name in " + base.string();
+        return false;
+    }
+    const std::filesystem::path& path() const { return path_; }
+    ~TemporaryPrefix() {
+        if (path_.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+bool WriteStatistics(const std::map<std::string, uint32_t>& stats, std::string* error) {
+    for (const auto& [name, value] : stats) {
+        const std::wstring& path = StatisticsKeys().at(name);
+        Kestrix::CRegKey key;
+        uint32_t code = key.Create(platform::HkeyLocalMachine(), path.c_str());
+        if (code == 0) code = key.SetDwordValue(L"SDSValue", value);
+        if (code != 0) {
+            *error = "cannot write statistics key HKEY_LOCAL_MACHINE\\" + Kestrix::Utf8FromWide(path) +
+                     " (Win32 error " + std::to_string(code) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
+    std::string out;
+    for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
+    return out;
+}
+
+std::string DescribeStats(const std::map<std::string, uint32_t>& stats) {
+    std::vector<std::string> items;
+    for (const auto& [k, v] : stats) items.push_back(k + "=" + std::to_string(v));
+    return "registry: " + Join(items, " ");
+}
+
+// ---- the run ----
+
+class Run {
+public:
+    Run(const Scenario& scenario, const HostRunOptions& options) : scenario_(scenario), options_(options) {}
+
+    int execute();
+
+private:
+    bool setUp();
+    bool startModule();
+    void answerRefreshRequests();
+    void playSteps();
+    void playInteractive();
+    bool perform(const ScenarioAction& action, PreviewSection* section);
+    bool awaitTileSet(const std::string& cause, PreviewSection* section);
+    void checkExpectation(const ScenarioStep& step, const PreviewSection& section);
+    void shutDown();
+    void writePreview();
+    bool check(const char* step, ModuleStatus status);
+    void failure(const std::string& message) {
+        std::fprintf(stderr, "glimmerpane: %s\n", message.c_str());
+        failed_ = true;
+    }
+
+    const Scenario& scenario_;
+    const HostRunOptions& options_;
+    std::wstring bin_;
+    EnvironmentOverride environment_;
+    TemporaryPrefix prefix_;
+    BusLibrary bus_;
+    ModuleHost module_;
+    ModuleHandle handle_ = nullptr;
+    bool initialized_ = false, started_ = false;
+    void* suiteHandle_ = nullptr;
+    void* viewerHandle_ = nullptr;
+    void* moduleBusHandle_ = nullptr;
+    TileCollector tiles_;
+    RefreshRecorder refreshes_;
+    std::optional<TileNamer> namer_;
+    size_t tilesSeen_ = 0;
+    std::vector<PreviewSection> sections_;
+    int expectationsMet_ = 0, expectationsFailed_ = 0, rejectedLines_ = 0;
+    bool failed_ = false;
+    std::string htmlPath_;
+};
+
+bool Run::check(const char* step, ModuleStatus status) {
+    std::printf("  %-20s %s\n", step, DescribeStatus(status).c_str());
+    std::fflush(stdout);
+    if (status != 0) failure(std::string(step) + " failed: " + DescribeStatus(status));
+    return status == 0;
+}
+
+bool Run::setUp() {
+    bin_ = options_.binFolder.empty() ? platform::ExecutableFolder() : options_.binFolder;
+    std::string error;
+    if (!prefix_.create(&error)) return failure(error), false;
+    // The module reads the prefix, the language and the locale when it first needs them, so
+    // they are set before anything is loaded.
+    if (!environment_.set("GLIMMERPANE_PREFIX", prefix_.path().string()))
+        return failure("cannot set GLIMMERPANE_PREFIX"), false;
+    if (!options_.language.empty()) {
+        for (const LanguageSetting& l : kLanguages) {
+            if (options_.language != l.tag) continue;
+            const std::string base = std::string(l.locale).substr(0, 5);
+            environment_.set("LANGUAGE", base);
+            environment_.set("LC_ALL", l.locale);
+        }
+    }
+    std::printf("prefix   %s\n", prefix_.path().string().c_str());
+    if (!scenario_.seedStats.empty()) {
+        if (!WriteStatistics(scenario_.seedStats, &error)) return failure(error), false;
+        std::printf("seeded   %zu statistics values\n", scenario_.seedStats.size());
+    }
+    namer_.emplace(bin_ + platform::LibraryFileName(L"GPNResources"));
+    if (!namer_->error().empty())
+        std::fprintf(stderr, "glimmerpane: warning: tiles will not be named: %s\n", namer_->error().c_str());
+
+    // The module (with InitializeModule) loads BusBroker from the host's folder too; the
+    // same file means the same library and so the same broker, which the suite shares.
+    if (!bus_.load(bin_ + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion))
+        return failure(bus_.error()), false;
+    std::printf("bus      BusBroker %s\n", bus_.versionString());
+    ModuleStatus status = 0;
+    suiteHandle_ = bus_.open(&status);
+    if (suiteHandle_) viewerHandle_ = bus_.open(&status);
+    if (!viewerHandle_) return failure("the bus refused a handle: " + DescribeStatus(status)), false;
+    if (bus_.functions()->subscribe(viewerHandle_, &tiles_, &TileCollector::OnMessage, kTileMessage) == 0)
+        return failure("the bus refused the viewer's subscription"), false;
+    for (const StatusKind& kind : StatusKinds()) {
+        const std::wstring name = Kestrix::WideFromUtf8(kind.refresh);
+        if (bus_.functions()->subscribe(suiteHandle_, &refreshes_, &RefreshRecorder::OnMessage, name.c_str()) == 0)
+            return failure("the bus refused the subscription to " + std::string(kind.refresh)), false;
+    }
+    return true;
+}
+
+bool Run::startModule() {
+    const std::wstring path = bin_ + platform::LibraryFileName(L"Glimmerpane");
+    if (!module_.load(path)) return failure(module_.error()), false;
+    std::printf("module   Glimmerpane %s (%u)\n", module_.versionString(), module_.versionNumber());
+    const ModuleFunctionTable* table = module_.table();
+    if (!check("NewModule", table->NewModule(&handle_, L"GlimmerpaneHost"))) return false;
+    const wchar_t* names[] = {L"Host"};
+    const wchar_t* values[] = {L"glimmerpane"};
+    static int managerContext = 0;
+    ModuleStatus status;
+    if (options_.moduleLoadsBus) {
+        status = table->InitializeModule(handle_, L"Glimmerpane", L"GlimmerpaneHost", 1, names, values, &managerContext,
+                                         NoManager);
+        if (!check("InitializeModule", status)) {
+            std::fprintf(stderr,
+                         "glimmerpane: the module could not load the bus library itself (InitializeModule); "
+                         "run without --module-bus to hand it the host's broker instead\n");
+            return false;
+        }
+    } else {
+        moduleBusHandle_ = bus_.open(&status);
+        if (!moduleBusHandle_) return failure("the bus refused the module's handle: " + DescribeStatus(status)), false;
+        status = table->InitializeModuleV2(handle_, L"Glimmerpane", L"GlimmerpaneHost", 1, names, values,
+                                           &managerContext, NoManager, moduleBusHandle_, bus_.functions());
+        if (!check("InitializeModuleV2", status)) return false;
+    }
+    initialized_ = true;
+    if (!check("StartModule", table->StartModule(handle_))) return false;
+    started_ = true;
+    return true;
+}
+
+void Run::answerRefreshRequests() {
+    PreviewSection section;
+    section.title = "Start: the module asks every component to refresh";
+    std::printf("\n== %s\n", section.title.c_str());
+    if (!refreshes_.waitFor(StatusKinds().size(), options_.timeoutMs) && !platform::InterruptRequested())
+        std::fprintf(stderr, "glimmerpane: warning: not every refresh request came within %u ms\n", options_.timeoutMs);
+    // Answered one by one in the module's own order, each followed by its tile set, so the
+    // run is the same every time (answers racing each other would reorder the tile sets).
+    for (const StatusKind& kind : StatusKinds()) {
+        if (platform::InterruptRequested()) break;
+        if (!refreshes_.seen(kind.refresh)) {
+            section.notes.push_back(std::string("no request ") + kind.refresh);
+            continue;
+        }
+        auto it = scenario_.initial.find(kind.status);
+        if (it == scenario_.initial.end()) {
+            section.notes.push_back(std::string(kind.refresh) + " left unanswered (no initial state)");
+            std::printf("-- %s: no initial state, left unanswered\n", kind.refresh);
+            continue;
+        }
+        ScenarioAction answer;
+        answer.name = kind.status;
+        answer.userData = it->second;
+        if (!perform(answer, &section)) break;
+    }
+    sections_.push_back(std::move(section));
+}
+
+bool Run::perform(const ScenarioAction& action, PreviewSection* section) {
+    std::string error;
+    if (action.kind == ScenarioAction::Kind::Stats) {
+        const std::string note = DescribeStats(action.stats);
+        std::printf("-- %s\n", note.c_str());
+        section->notes.push_back(note);
+        if (!WriteStatistics(action.stats, &error)) return failure(error), false;
+        return true;
+    }
+    const std::string note = action.name + (action.userData.empty() ? "" : " " + action.userData);
+    std::printf("-> %s\n", note.c_str());
+    section->notes.push_back("sent " + note);
+    const ModuleStatus status = bus_.publish(suiteHandle_, Kestrix::WideFromUtf8(action.name), kSuiteSender,
+                                             Kestrix::WideFromUtf8(action.userData));
+    if (status != 0) return failure("publishing " + action.name + " failed: " + DescribeStatus(status)), false;
+    if (!IsStatusMessage(action.name)) {
+        std::printf("   (not a status message of the module: no tile set expected)\n");
+        return true;
+    }
+    return awaitTileSet(action.name, section);
+}
+
+bool Run::awaitTileSet(const std::string& cause, PreviewSection* section) {
+    if (!tiles_.waitFor(tilesSeen_ + 1, options_.timeoutMs)) {
+        if (platform::InterruptRequested()) return false;
+        const std::string problem = "no tile set within " + std::to_string(options_.timeoutMs) + " ms after " + cause;
+        section->problem = problem;
+        return failure(problem), false;
+    }
+    const auto [sender, payload] = tiles_.at(tilesSeen_++);
+    PreviewTileSet set;
+    set.label = "tile set " + std::to_string(tilesSeen_) + " after " + cause;
+    if (options_.printJson) {
+        std::printf("%s\n", payload.c_str());
+    }
+    std::string reason;
+    if (!DecodePayload(payload, &set.payload, &reason)) {
+        const std::string problem = "tile set " + std::to_string(tilesSeen_) + " from " + sender +
+                                    " is not a tile payload: " + reason;
+        section->problem = problem;
+        return failure(problem), false;
+    }
+    if (namer_) namer_->nameAll(&set.payload);
+    if (!options_.printJson) {
+        std::printf("   tile set %zu from %s: ", tilesSeen_, sender.c_str());
+        std::vector<std::string> names;
+        for (const DecodedTile& t : set.payload.tiles) names.push_back(t.name);
+        std::printf("%s\n", Join(names, ", ").c_str());
+        for (size_t i = 0; i < set.payload.tiles.size(); ++i) {
+            const DecodedTile& t = set.payload.tiles[i];
+            std::printf("     %zu. %-21s [%s]\n", i + 1, t.name.c_str(), t.medium.image.c_str());
+            std::printf("        medium: %s | %s\n", t.medium.caption.c_str(), t.medium.body.c_str());
+            std::printf("        wide:   %s | %s\n", t.wide.caption.c_str(), t.wide.body.c_str());
+        }
+    }
+    std::fflush(stdout);
+    section->tileSets.push_back(std::move(set));
+    return true;
+}
+
+void Run::checkExpectation(const ScenarioStep& step, const PreviewSection& section) {
+    if (!step.expect) return;
+    std::vector<std::string> actual;
+    if (!section.tileSets.empty())
+        for (const DecodedTile& t : section.tileSets.back().payload.tiles) actual.push_back(t.name);
+    if (actual == *step.expect) {
+        ++expectationsMet_;
+        std::printf("   expected tiles: %s  ok\n", Join(*step.expect, ", ").c_str());
+    } else {
+        ++expectationsFailed_;
+        failure("step '" + step.title + "' (line " + std::to_string(step.line) + "): expected tiles " +
+                Join(*step.expect, ", ") + " but the last tile set holds " +
+                (actual.empty() ? std::string("nothing") : Join(actual, ", ")));
+        sections_.back().problem = "expected " + Join(*step.expect, ", ");
+    }
+}
+
+void Run::playSteps() {
+    // A missed expectation is reported and the day goes on; a step that could not be
+    // played (no tile set, a refused publish) ends it.
+    for (const ScenarioStep& step : scenario_.steps) {
+        if (platform::InterruptRequested()) return;
+        PreviewSection section;
+        section.title = step.title;
+        std::printf("\n== %s\n", step.title.c_str());
+        bool ok = true;
+        for (const ScenarioAction& action : step.actions) {
+            if (!(ok = perform(action, &section))) break;
+        }
+        sections_.push_back(std::move(section));
+        if (!ok) return;
+        checkExpectation(step, sections_.back());
+    }
+}
+
+void Run::playInteractive() {
+    std::fprintf(stderr,
+                 "Type status messages, one per line: NAME {JSON}  (e.g. Core.Firewall.State "
+                 "{\"state\":\"off\",\"off_by_user\":true}),\n'stats KEY=N ...' to change statistics, "
+                 "'quit' or end of input to finish, Ctrl-C to stop.\n");
+    std::string line;
+    int number = 0;
+    while (!platform::InterruptRequested() && std::getline(*options_.interactiveInput, line)) {
+        ++number;
+        const std::string trimmed = [&] {
+            const size_t b = line.find_first_not_of(" \t\r");
+            const size_t e = line.find_last_not_of(" \t\r");
+            return b == std::string::npos ? std::string() : line.substr(b, e - b + 1);
+        }();
+        if (trimmed.empty() || trimmed[0] == '#') continue;
+        if (trimmed == "quit" || trimmed == "exit") break;
+        ScenarioAction action;
+        std::string reason;
+        if (!ParseInteractiveLine(trimmed, &action, &reason)) {
+            ++rejectedLines_;
+            std::fprintf(stderr, "glimmerpane: input line %d: %s\n", number, reason.c_str());
+            continue;
+        }
+        PreviewSection section;
+        section.title = "Input line " + std::to_string(number);
+        const bool ok = perform(action, &section);
+        sections_.push_back(std::move(section));
+        // A tile set that never came is worth reporting, not worth ending the session.
+        if (!ok && !platform::InterruptRequested()) continue;
+    }
+}
+
+void Run::shutDown() {
+    if (handle_ != nullptr) {
+        const ModuleFunctionTable* table = module_.table();
+        std::printf("\n");
+        if (started_) check("StopModule", table->StopModule(handle_));
+        if (initialized_) check("UninitializeModule", table->UninitializeModule(handle_));
+        check("DestroyModule", table->DestroyModule(handle_));
+        handle_ = nullptr;
+    }
+    // The module never closes a handle it was given; the host does, once the module is gone.
+    if (moduleBusHandle_) bus_.close(moduleBusHandle_);
+    if (suiteHandle_) bus_.close(suiteHandle_);
+    if (viewerHandle_) bus_.close(viewerHandle_);
+    moduleBusHandle_ = suiteHandle_ = viewerHandle_ = nullptr;
+}
+
+void Run::writePreview() {
+    htmlPath_ = options_.htmlPath;
+    if (htmlPath_.empty()) {
+        std::error_code ec;
+        auto folder = std::filesystem::temp_directory_path(ec);
+        htmlPath_ = ((ec ? std::filesystem::path(".") : folder) / ("glimmerpane-" + options_.runName + ".html")).string();
+    }
+    std::string summary = "Tile sets: " + std::to_string(tilesSeen_) + ". Language: " +
+                          (options_.language.empty() ? std::string("from the environment") : options_.language) +
+                          ". Initialised with " + (options_.moduleLoadsBus ? "InitializeModule" : "InitializeModuleV2") +
+                          ".";
+    if (expectationsMet_ + expectationsFailed_ > 0)
+        summary += " Expectations met: " + std::to_string(expectationsMet_) + " of " +
+                   std::to_string(expectationsMet_ + expectationsFailed_) + ".";
+    if (failed_) summary += " The run failed.";
+    const std::string html = RenderPreviewHtml(scenario_.title, summary, sections_, bin_);
+    std::string error;
+    if (!WriteTextFile(htmlPath_, html, &error)) {
+        failure(error);
+        htmlPath_.clear();
+    }
+}
+
+int Run::execute() {
+    std::printf("%s\n", scenario_.title.c_str());
+    if (setUp() && startModule()) {
+        answerRefreshRequests();
+        if (!failed_) {
+            if (options_.interactiveInput) playInteractive();
+            else playSteps();
+        }
+    }
+    const bool interrupted = platform::InterruptRequested();
+    if (interrupted) std::printf("\ninterrupted: stopping the module\n");
+    shutDown();
+    writePreview();
+    std::printf("\nsummary: %zu tile sets", tilesSeen_);
+    if (expectationsMet_ + expectationsFailed_ > 0)
+        std::printf(", %d of %d expected tile sets seen", expectationsMet_, expectationsMet_ + expectationsFailed_);
+    if (rejectedLines_ > 0) std::printf(", %d input lines rejected", rejectedLines_);
+    std::printf(", %s\n", interrupted ? "interrupted" : failed_ ? "FAILED" : "all steps succeeded");
+    if (!htmlPath_.empty()) std::printf("preview: %s\n", htmlPath_.c_str());
+    std::fflush(stdout);
+    if (interrupted) return 130;
+    return failed_ ? 1 : 0;
+}
+
+}  // namespace
+
+bool ParseCommonOptions(std::vector<std::string>* args, HostRunOptions* options, std::string* error) {
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args->size(); ++i) {
+        const std::string& a = (*args)[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args->size()) {
+                *error = a + " needs a value";
+                return false;
+            }
+            *out = (*args)[++i];
+            return true;
+        };
+        if (a == "--json") {
+            options->printJson = true;
+        } else if (a == "--module-bus") {
+            options->moduleLoadsBus = true;
+        } else if (a == "--lang") {
+            if (!value(&options->language)) return false;
+            const bool known = std::any_of(std::begin(kLanguages), std::end(kLanguages),
+                                           [&](const LanguageSetting& l) { return options->language == l.tag; });
+            if (!known) {
+                *error = "unknown language '" + options->language + "' (use en-US, de-DE or fr-FR)";
+                return false;
+            }
+        } else if (a == "--html") {
+            if (!value(&options->htmlPath)) return false;
+            if (options->htmlPath.empty()) {
+                *error = "--html needs a file name";
+                return false;
+            }
+        } else if (a == "--timeout") {
+            std::string text;
+            if (!value(&text)) return false;
+            char* end = nullptr;
+            const unsigned long ms = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || ms == 0 || ms > 600000) {
+                *error = "--timeout needs milliseconds from 1 to 600000, not '" + text + "'";
+                return false;
+            }
+            options->timeoutMs = static_cast<uint32_t>(ms);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    *args = std::move(rest);
+    return true;
+}
+
+int RunHost(const Scenario& scenario, const HostRunOptions& options) {
+    platform::InstallInterruptFlag();
+    Run run(scenario, options);
+    return run.execute();
+}
+
+}  // namespace glimmerpane::cli

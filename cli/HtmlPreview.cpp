@@ -1,0 +1,184 @@
+// HtmlPreview.cpp - the self-contained tile preview page and its careful file writer.
+#include "HtmlPreview.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "platform/FileSystem.h"
+#include "utility/StringConvert.h"
+
+namespace glimmerpane::cli {
+
+namespace {
+
+std::string Base64(const std::string& bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
+        out += alphabet[n >> 18];
+        out += alphabet[(n >> 12) & 63];
+        out += alphabet[(n >> 6) & 63];
+        out += alphabet[n & 63];
+    }
+    if (i < bytes.size()) {
+        uint32_t n = uint8_t(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) n |= uint8_t(bytes[i + 1]) << 8;
+        out += alphabet[n >> 18];
+        out += alphabet[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// The colour class of a tile by its image file name.
+std::string ToneOf(const std::string& image) {
+    if (image == "secure.png") return "secure";
+    if (image == "atrisk.png") return "atrisk";
+    if (image == "warning.png") return "warning";
+    return "neutral";
+}
+
+class ImageCache {
+public:
+    explicit ImageCache(std::wstring folder) : folder_(std::move(folder)) {}
+    // A data: URL for the shipped image, or empty when there is none. Only plain file names
+    // are looked up, so a payload cannot make the page embed an arbitrary file.
+    std::string dataUrl(const std::string& name) {
+        if (name.empty() || name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos)
+            return {};
+        if (auto it = cache_.find(name); it != cache_.end()) return it->second;
+        std::string url;
+        const std::filesystem::path path = std::filesystem::path(folder_) / std::filesystem::path(Kestrix::WideFromUtf8(name));
+        std::ifstream in(path, std::ios::binary);
+        if (in) {
+            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (!bytes.empty()) url = "data:image/png;base64," + Base64(bytes);
+        }
+        return cache_[name] = url;
+    }
+
+private:
+    std::wstring folder_;
+    std::map<std::string, std::string> cache_;
+};
+
+void RenderTile(std::ostringstream& out, const DecodedTile& tile, const TileBinding& binding, const char* size,
+                ImageCache& images) {
+    const std::string url = images.dataUrl(binding.image);
+    out << "<div class=\"tile " << size << ' ' << ToneOf(binding.image) << "\" data-tile=\"" << EscapeHtml(tile.name)
+        << "\" data-size=\"" << size << "\">";
+    if (!url.empty()) out << "<img class=\"image\" alt=\"" << EscapeHtml(binding.image) << "\" src=\"" << url << "\">";
+    out << "<div class=\"text\"><div class=\"caption\">" << EscapeHtml(binding.caption) << "</div><div class=\"body\">"
+        << EscapeHtml(binding.body) << "</div></div></div>\n";
+}
+
+const char* kStyle = R"(
+body { font-family: "Segoe UI", "DejaVu Sans", Arial, sans-serif; background: #1f1f1f; color: #eee; margin: 24px; }
+h1 { font-weight: 300; margin: 0 0 4px 0; }
+h2 { font-weight: 400; border-bottom: 1px solid #444; padding-bottom: 4px; margin-top: 32px; }
+.summary { color: #bbb; margin-bottom: 16px; white-space: pre-wrap; }
+.notes { color: #aaa; font-family: "DejaVu Sans Mono", monospace; font-size: 12px; margin: 4px 0 8px 0; padding-left: 18px; }
+.problem { color: #ff8a80; font-weight: bold; }
+.tileset { margin: 12px 0 20px 0; }
+.tileset-label { color: #999; font-size: 12px; margin-bottom: 4px; }
+.tile-row { display: flex; flex-wrap: wrap; gap: 8px; margin-bottom: 8px; }
+.pair { display: flex; gap: 4px; align-items: flex-start; }
+.tile { position: relative; height: 150px; box-sizing: border-box; padding: 10px; overflow: hidden;
+        display: flex; align-items: center; gap: 8px; color: #fff; }
+.tile.medium { width: 150px; flex-direction: column; justify-content: center; text-align: center; }
+.tile.wide { width: 310px; }
+.tile.secure { background: #1e7e34; }
+.tile.atrisk { background: #b3261e; }
+.tile.warning { background: #c77c02; }
+.tile.neutral { background: #5f6368; }
+.tile .image { width: 48px; height: 48px; flex: none; }
+.tile.medium .image { width: 40px; height: 40px; }
+.tile .caption { font-size: 15px; font-weight: 600; }
+.tile.wide .caption { font-size: 18px; font-weight: 400; }
+.tile .body { font-size: 12px; opacity: 0.85; margin-top: 4px; }
+.name { color: #999; font-size: 11px; font-family: "DejaVu Sans Mono", monospace; width: 60px; }
+)";
+
+}  // namespace
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& summary,
+                              const std::vector<PreviewSection>& sections, const std::wstring& imageFolder) {
+    ImageCache images(imageFolder);
+    std::ostringstream out;
+    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << EscapeHtml(pageTitle)
+        << "</title>\n<style>" << kStyle << "</style></head>\n<body>\n<h1>" << EscapeHtml(pageTitle) << "</h1>\n";
+    if (!summary.empty()) out << "<div class=\"summary\">" << EscapeHtml(summary) << "</div>\n";
+    for (size_t s = 0; s < sections.size(); ++s) {
+        const PreviewSection& section = sections[s];
+        out << "<section class=\"step\" id=\"step-" << s + 1 << "\"><h2>" << EscapeHtml(section.title) << "</h2>\n";
+        if (!section.notes.empty()) {
+            out << "<ul class=\"notes\">";
+            for (const std::string& note : section.notes) out << "<li>" << EscapeHtml(note) << "</li>";
+            out << "</ul>\n";
+        }
+        if (!section.problem.empty()) out << "<p class=\"problem\">" << EscapeHtml(section.problem) << "</p>\n";
+        for (const PreviewTileSet& set : section.tileSets) {
+            out << "<div class=\"tileset\"><div class=\"tileset-label\">" << EscapeHtml(set.label) << " &middot; "
+                << set.payload.tiles.size() << (set.payload.tiles.size() == 1 ? " tile" : " tiles") << "</div>\n";
+            for (const DecodedTile& tile : set.payload.tiles) {
+                out << "<div class=\"tile-row\"><div class=\"name\">" << EscapeHtml(tile.name) << "</div><div class=\"pair\">";
+                RenderTile(out, tile, tile.medium, "medium", images);
+                RenderTile(out, tile, tile.wide, "wide", images);
+                out << "</div></div>\n";
+            }
+            out << "</div>\n";
+        }
+        out << "</section>\n";
+    }
+    out << "</body></html>\n";
+    return out.str();
+}
+
+bool WriteTextFile(const std::string& path, const std::string& content, std::string* error) {
+    errno = 0;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        *error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const size_t written = std::fwrite(content.data(), 1, content.size(), file);
+    int problem = written == content.size() ? 0 : errno;
+    // A full disk often shows only when the buffer is flushed.
+    if (std::fflush(file) != 0 && problem == 0) problem = errno;
+    if (std::fclose(file) != 0 && problem == 0) problem = errno;
+    if (problem != 0 || written != content.size()) {
+        *error = "cannot write " + path + ": " + std::strerror(problem != 0 ? problem : EIO);
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace glimmerpane::cli

@@ -1,0 +1,18 @@
+// Shell.cpp (POSIX side) - std::system and the wait status decoded.
+#include "platform/Shell.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+namespace glimmerpane::platform {
+
+int RunShellCommand(const std::string& commandLine) {
+    const int status = std::system(commandLine.c_str());
+    if (status == -1) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace glimmerpane::platform
