@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -65,7 +66,7 @@ public:
 
     bool Wait(uint32_t timeoutMs) override {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        if (!local_.try_lock_until(deadline)) return false;
+        if (!LockLocal(deadline)) return false;
         // flock has no timed wait: poll with a short back-off.
         auto pause = std::chrono::microseconds(50);
         for (;;) {
@@ -75,18 +76,36 @@ public:
             std::this_thread::sleep_for(pause);
             if (pause < std::chrono::milliseconds(2)) pause *= 2;
         }
-        local_.unlock();
+        UnlockLocal();
         return false;
     }
 
     void Release() override {
         ::flock(fd_, LOCK_UN);
-        local_.unlock();
+        UnlockLocal();
     }
 
 private:
+    // A timed lock from a mutex and a condition: std::timed_mutex uses pthread_mutex_clocklock,
+    // which ThreadSanitizer (GCC 12) does not follow and then reports every unlock.
+    bool LockLocal(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(localMutex_);
+        if (!localFree_.wait_until(lock, deadline, [&] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void UnlockLocal() {
+        {
+            std::lock_guard lock(localMutex_);
+            held_ = false;
+        }
+        localFree_.notify_one();
+    }
+
     int fd_;
-    std::timed_mutex local_;
+    std::mutex localMutex_;
+    std::condition_variable localFree_;
+    bool held_ = false;
 };
 
 }  // namespace
