@@ -2,9 +2,11 @@
 #include "etwlogging/LogCall.h"
 
 #include <cstdarg>
+#include <atomic>
 #include <mutex>
 #include <new>
 
+#include "etwlogging/LogBuilder.h"
 #include "etwlogging/WideFormat.h"
 
 namespace ETWLogging {
@@ -12,19 +14,18 @@ namespace ETWLogging {
 namespace {
 
 LoggerBuilder& InstalledBuilder() {
-    static LoggerBuilder builder;
+    static LoggerBuilder builder = &BuildConfiguredLogger;
     return builder;
 }
 
 std::once_flag g_holderOnce;
-LoggerHolder* g_holder = nullptr;
+std::atomic<LoggerHolder*> g_holder{nullptr};
 
 // Frees the holder at process exit (or when the library is unloaded), which in turn
 // runs the teardown hook and destroys the logger.
 struct HolderReaper {
     ~HolderReaper() {
-        delete g_holder;
-        g_holder = nullptr;
+        delete g_holder.exchange(nullptr);
     }
 } g_holderReaper;
 
@@ -64,10 +65,12 @@ LoggerHolder* GetLogger(const wchar_t* applicationName, const wchar_t* groupName
                 throw;  // leaves the once-flag unset: the next call tries again
             }
         }
-        g_holder = holder;
+        g_holder.store(holder, std::memory_order_release);
     });
     return g_holder;
 }
+
+LoggerHolder* ExistingLoggerHolder() { return g_holder.load(std::memory_order_acquire); }
 
 LoggerHolder* CurrentLoggerHolder() {
     const LoggerParameters& p = CurrentLoggerParameters();

@@ -2,9 +2,10 @@
 //
 // One process-wide LoggerHolder owns the logger. The first GetLogger creates the holder
 // and has the logger built exactly once, from the five identity values as they stand
-// at that moment; later calls return the same holder and ignore their arguments. Until a
-// builder is installed (SetLoggerBuilder) no logger is built and every site skips its
-// record, which is a valid state of the process.
+// at that moment; later calls return the same holder and ignore their arguments. The
+// default builder (LogBuilder.h) builds the configured back end; SetLoggerBuilder replaces
+// it before the first record (tests install a recording logger). A builder that builds no
+// logger leaves every site skipping its record, which is a valid state of the process.
 //
 // A log site names its source as the project names the file ("dll\SharedLibrary") and
 // the fully qualified function ("Vornik::SharedLibrary::loadLibrary"); the text is a
@@ -66,6 +67,10 @@ LoggerHolder* GetLogger(const wchar_t* applicationName, const wchar_t* groupName
 
 // GetLogger with the identity values as they currently stand.
 LoggerHolder* CurrentLoggerHolder();
+
+// The holder when the first GetLogger has made it, else null; never builds (the logging
+// back ends' own handlers use it, since they may run while the logger is being built).
+LoggerHolder* ExistingLoggerHolder();
 
 bool ShouldLog(const LoggerHolder* holder, LogSeverity severity);
 

@@ -45,4 +45,8 @@ enum class KnownFolder {
 
 uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path);
 
+// The ProgramData folder for the logging back end; with create set it is made when
+// missing. 0, or the Win32 code of the failure.
+uint32_t ProgramDataFolder(std::wstring* folder, bool create);
+
 }  // namespace glimmerpane::platform
