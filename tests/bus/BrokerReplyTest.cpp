@@ -50,6 +50,8 @@ TEST_F(BrokerTest, AReplyCarryingTheRequestsReplyInfoReachesTheRequesterOnly) {
     EXPECT_TRUE(reply.header.flags & BusBroker::FLAG_REPLY);
     EXPECT_EQ(reply.header.senderSession, 7u);
 
+    // The responder replies from its hook before it records the request: wait for the record.
+    ASSERT_TRUE(responder.inbox.waitFor(1));
     const Delivery request = responder.inbox.items()[0];
     EXPECT_NE(request.header.replyInfo, 0u);
     EXPECT_EQ(request.header.flags & BusBroker::FLAG_REPLY, 0u);
