@@ -20,6 +20,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Registry.h"
+#include "platform/Shell.h"
 #include "utility/CRegKey.h"
 #include "utility/StringConvert.h"
 
@@ -176,15 +177,18 @@ private:
     std::filesystem::path path_;
 };
 
+// Statistics are written by a child "glimmerpane reg add" rather than in this process:
+// the module keeps the prefix's LMDB store open, and LMDB must not be opened twice in one
+// process (closing either copy drops the other's file locks).
 bool WriteStatistics(const std::map<std::string, uint32_t>& stats, std::string* error) {
+    const std::string self = Kestrix::Utf8FromWide(platform::ExecutablePath(4096));
     for (const auto& [name, value] : stats) {
-        const std::wstring& path = StatisticsKeys().at(name);
-        Kestrix::CRegKey key;
-        uint32_t code = key.Create(platform::HkeyLocalMachine(), path.c_str());
-        if (code == 0) code = key.SetDwordValue(L"SDSValue", value);
-        if (code != 0) {
-            *error = "cannot write statistics key HKEY_LOCAL_MACHINE\\" + Kestrix::Utf8FromWide(path) +
-                     " (Win32 error " + std::to_string(code) + ")";
+        const std::string path = Kestrix::Utf8FromWide(StatisticsKeys().at(name));
+        const std::string command = "'" + self + "' reg add 'HKLM\\" + path + "' /v SDSValue /t REG_DWORD /d " +
+                                    std::to_string(value) + " /f";
+        if (const int code = platform::RunShellCommandQuietly(command); code != 0) {
+            *error = "cannot write statistics key HKEY_LOCAL_MACHINE\\" + path + " (glimmerpane reg exited with " +
+                     std::to_string(code) + ")";
             return false;
         }
     }

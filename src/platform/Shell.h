@@ -11,4 +11,7 @@ namespace glimmerpane::platform {
 
 int RunShellCommand(const std::string& commandLine);
 
+// The same with the command's standard output discarded (its errors still show).
+int RunShellCommandQuietly(const std::string& commandLine);
+
 }  // namespace glimmerpane::platform

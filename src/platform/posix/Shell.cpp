@@ -15,4 +15,6 @@ int RunShellCommand(const std::string& commandLine) {
     return -1;
 }
 
+int RunShellCommandQuietly(const std::string& commandLine) { return RunShellCommand(commandLine + " >/dev/null"); }
+
 }  // namespace glimmerpane::platform

@@ -7,4 +7,6 @@ namespace glimmerpane::platform {
 
 int RunShellCommand(const std::string& commandLine) { return std::system(commandLine.c_str()); }
 
+int RunShellCommandQuietly(const std::string& commandLine) { return RunShellCommand(commandLine + " >NUL"); }
+
 }  // namespace glimmerpane::platform
