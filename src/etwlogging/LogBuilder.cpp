@@ -89,6 +89,11 @@ void BuildLoggerInto(LoggerHolder& holder, const LoggerParameters& id, CLogBuild
 void BuildConfiguredLogger(LoggerHolder& holder, const LoggerParameters& identity) {
     static CDefaultLogBuilder* builder = new CDefaultLogBuilder();  // lives as long as the process
     BuildLoggerInto(holder, identity, *builder);
+    // Register the trace provider now rather than at the first record that passes the
+    // filter: until a session's enable request arrives through the registration, the
+    // threshold is the default one, and every lower-severity record before the first
+    // higher one (the module's start-up records) would be filtered away unseen.
+    if (CLoggingIf* logger = holder.logger()) logger->RegisterProvider();
 }
 
 }  // namespace ETWLogging

@@ -244,3 +244,18 @@ TEST_F(CliHost, ModuleBusEitherRunsOrReportsTheRefusedStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// The module's records reach a trace session from its very first one: creation, the bus
+// library loader's timer and the worker's handling all appear at level 1.
+TEST_F(CliHost, TraceShowsTheModulesRecordsFromTheFirst) {
+    const Result r = Run("trace --level 1 -- demo --module-bus --lang en-US --html " +
+                         Quote((temp_.path() / "t.html").string()));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Vornik::createModule: Successfully created Glimmerpane Module"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("M12NPerfTimer|MessageBusLib::MessageBusLib|"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Vornik::GlimmerpaneImpl::listenForUpdates: Handled message"), std::string::npos);
+}
+
+}  // namespace
