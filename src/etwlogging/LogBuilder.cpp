@@ -87,8 +87,9 @@ void BuildLoggerInto(LoggerHolder& holder, const LoggerParameters& id, CLogBuild
 }
 
 void BuildConfiguredLogger(LoggerHolder& holder, const LoggerParameters& identity) {
-    static CDefaultLogBuilder* builder = new CDefaultLogBuilder();  // lives as long as the process
-    BuildLoggerInto(holder, identity, *builder);
+    // A static object, not a leaked one: the library that holds it may be unloaded.
+    static CDefaultLogBuilder builder;
+    BuildLoggerInto(holder, identity, builder);
     // Register the trace provider now rather than at the first record that passes the
     // filter: until a session's enable request arrives through the registration, the
     // threshold is the default one, and every lower-severity record before the first

@@ -152,9 +152,19 @@ struct Env {
 };
 
 std::mutex g_envMutex;
-std::map<std::string, std::weak_ptr<Env>>& EnvCache() {
-    static auto* cache = new std::map<std::string, std::weak_ptr<Env>>;
-    return *cache;
+
+// The open environments by folder, so that one process opens each store once. Destroyed
+// with the library; after that (static destruction) environments are opened uncached.
+struct EnvTable {
+    std::map<std::string, std::weak_ptr<Env>> entries;
+    static inline std::atomic<bool> alive{false};
+    EnvTable() { alive = true; }
+    ~EnvTable() { alive = false; }
+};
+
+std::map<std::string, std::weak_ptr<Env>>* EnvCache() {
+    static EnvTable table;
+    return EnvTable::alive ? &table.entries : nullptr;
 }
 
 uint32_t MakeFolder(const std::string& folder) {
@@ -186,7 +196,9 @@ uint32_t OpenDatabases(Env& e) {
 
 uint32_t OpenEnv(const std::string& folder, uint64_t mapSize, std::shared_ptr<Env>* out) {
     std::lock_guard lock(g_envMutex);
-    auto& cache = EnvCache();
+    std::map<std::string, std::weak_ptr<Env>> uncached;
+    auto* cached = EnvCache();
+    auto& cache = cached ? *cached : uncached;
     if (auto it = cache.find(folder); it != cache.end()) {
         if (auto existing = it->second.lock(); existing && existing->pid == getpid()) {
             *out = existing;
@@ -815,14 +827,37 @@ uint32_t RegistryEngineRead(const std::wstring& folder, const std::string& engin
     return FromLmdb(rc);
 }
 
+namespace {
+
+// One store per prefix folder for as long as this code is loaded. The stores are released
+// when the library is unloaded (or the process ends): a module that a host loads and
+// unloads must not leave an LMDB environment, its memory and its files open behind it.
+// Calls after that open an uncached store rather than touching a destroyed table.
+struct DefaultStores {
+    std::mutex mutex;
+    std::map<std::wstring, std::shared_ptr<RegistryStore>> stores;
+    static inline std::atomic<bool> alive{false};
+    DefaultStores() { alive = true; }
+    ~DefaultStores() {
+        alive = false;
+        std::lock_guard lock(mutex);
+        stores.clear();
+    }
+};
+
+DefaultStores& TheDefaultStores() {
+    static DefaultStores stores;
+    return stores;
+}
+
+}  // namespace
+
 std::shared_ptr<RegistryStore> DefaultRegistryStore() {
-    // One store per prefix folder for the life of the process; the prefix is read on each call.
-    static std::mutex mutex;
-    static std::map<std::wstring, std::shared_ptr<RegistryStore>>* stores =
-        new std::map<std::wstring, std::shared_ptr<RegistryStore>>;
     const std::wstring folder = PrefixPath(L"registry");
-    std::lock_guard lock(mutex);
-    auto& store = (*stores)[folder];
+    DefaultStores& table = TheDefaultStores();
+    if (!DefaultStores::alive) return OpenRegistryStore(folder);
+    std::lock_guard lock(table.mutex);
+    auto& store = table.stores[folder];
     if (!store) store = OpenRegistryStore(folder);
     return store;
 }
