@@ -12,7 +12,7 @@ namespace Vornik {
 // MODULE_STATUS_UNSUCCESSFUL when construction fails (nothing is stored then).
 ModuleStatus createModule(Module** address);
 
-// Deletes the module through its virtual destructor (null is allowed) and logs it.
+// Stops the module (a no-op when stopped), then deletes it through its virtual destructor (null is allowed) and logs it.
 void destroyModule(Module* module);
 
 }  // namespace Vornik

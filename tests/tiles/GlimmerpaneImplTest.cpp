@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "module/ModuleFactory.h"
 #include "module/ModuleFunctions.h"
 #include "module/ModuleHandle.h"
 #include "module/ModuleStatus.h"
@@ -48,7 +49,7 @@ protected:
         module = new CountingModule(state);
         handle = new Vornik::ModuleHandle();
         handle->module = module;
-        handle->deleter = [](Module* m) { delete m; };
+        handle->deleter = [](Module* m) { destroyModule(m); };
     }
     void TearDown() override { GetModuleFunctionTable()->DestroyModule(handle); }
 
