@@ -13,7 +13,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
+#include <string>
 
 #include "etwlogging/LogCall.h"
 #include "utility/StringConvert.h"
@@ -30,10 +33,101 @@ using Allocator = JSONParser::Allocator;
 constexpr const wchar_t* kSource = L"render\\JSONParser";
 
 // The iterative parser accepts exactly the grammar of the default one but keeps its state
-// on the heap, so nesting depth is bounded by memory, not by the thread's stack. Full
-// precision makes a number read back exactly what the writer wrote (the default reader may
-// be off in the last bit, so a document would change on every round trip).
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+// on the heap, so nesting depth is bounded by memory, not by the thread's stack.
+//
+// Numbers arrive as their raw text and are converted here with std::from_chars, which
+// rounds every input to the nearest double. RapidJSON 1.1.0's own converters cannot be
+// trusted with that: its default one may be off in the last bit (a document would change
+// on every round trip), and its full-precision one reads out of bounds on some tiny numbers
+// ("0.018076626666660000437e-337" crashes it) and turns others (7E-325) into NaN.
+//
+// The in-situ flag is needed with numbers as text: without it, RapidJSON 1.1.0 copies the
+// number's digits into a wide buffer over the very stack bytes it reads them from, so only
+// the first digit survives. In situ, the reader hands out the digits where they lie, in a
+// copy of the text that parse owns; strings and keys are copied into the document all the
+// same (NumberConvertingHandler asks for it), so nothing points into that copy afterwards.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag;
+
+// Exactly RapidJSON's choice of number type, so a document's numbers keep their form:
+// integers without fraction or exponent become Int/Uint/Int64/Uint64 as they fit, and
+// every other number a double. Returns false for a number no double can hold.
+template <typename Handler>
+bool ConvertNumber(const wchar_t* text, rapidjson::SizeType length, Handler& handler) {
+    // The reader has already checked the JSON number grammar, so every character is ASCII.
+    std::string narrow(length, '\0');
+    for (rapidjson::SizeType i = 0; i < length; ++i) narrow[i] = static_cast<char>(text[i]);
+    const char* first = narrow.data();
+    const char* last = first + narrow.size();
+    const bool negative = *first == '-';
+
+    if (narrow.find_first_of(".eE") == std::string::npos) {
+        uint64_t magnitude = 0;
+        const auto [end, ec] = std::from_chars(first + (negative ? 1 : 0), last, magnitude);
+        if (ec == std::errc() && end == last) {
+            if (!negative) {
+                if (magnitude <= UINT32_MAX) return handler.Uint(static_cast<unsigned>(magnitude));
+                return handler.Uint64(magnitude);
+            }
+            if (magnitude <= 0x80000000ull) return handler.Int(static_cast<int>(-static_cast<int64_t>(magnitude)));
+            if (magnitude <= 0x8000000000000000ull) return handler.Int64(static_cast<int64_t>(0 - magnitude));
+        }
+        // Integers beyond 64 bits are doubles, as RapidJSON makes them.
+    }
+
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc() && end == last) return handler.Double(value);
+    if (ec != std::errc::result_out_of_range || end != last) return false;
+
+    // Out of range either way: a number too small for the smallest subnormal rounds to
+    // zero, as it does in strtod; one too large for any double is refused. Which one it is
+    // follows from the position of its first significant digit: the value is 0.D x 10^scale
+    // with D starting at that digit, so it is below one exactly when scale <= 0.
+    const size_t leading = narrow.find_first_of("123456789");
+    const size_t mark = std::min(narrow.find_first_of("eE"), narrow.size());
+    const size_t point = std::min(narrow.find('.'), mark);
+    int64_t scale = leading < point ? static_cast<int64_t>(point - leading)
+                                    : -static_cast<int64_t>(leading - point - 1);
+    if (mark < narrow.size()) {
+        size_t digit = mark + 1;
+        const bool exponentNegative = narrow[digit] == '-';
+        if (narrow[digit] == '-' || narrow[digit] == '+') ++digit;
+        int64_t exponent = 0;
+        for (; digit < narrow.size(); ++digit) {
+            exponent = std::min<int64_t>(exponent * 10 + (narrow[digit] - '0'), int64_t{1} << 40);
+        }
+        scale += exponentNegative ? -exponent : exponent;
+    }
+    if (scale <= 0) return handler.Double(negative ? -0.0 : 0.0);
+    return false;
+}
+
+// Forwards every SAX event to the document under construction; numbers go through
+// ConvertNumber. Remembers whether a number was out of range so that parse can say so.
+struct NumberConvertingHandler {
+    Document& target;
+    bool numberTooBig = false;
+
+    bool Null() { return target.Null(); }
+    bool Bool(bool b) { return target.Bool(b); }
+    bool Int(int i) { return target.Int(i); }
+    bool Uint(unsigned u) { return target.Uint(u); }
+    bool Int64(int64_t i) { return target.Int64(i); }
+    bool Uint64(uint64_t u) { return target.Uint64(u); }
+    bool Double(double d) { return target.Double(d); }
+    bool RawNumber(const wchar_t* text, rapidjson::SizeType length, bool) {
+        if (ConvertNumber(text, length, target)) return true;
+        numberTooBig = true;
+        return false;
+    }
+    bool String(const wchar_t* s, rapidjson::SizeType length, bool) { return target.String(s, length, true); }
+    bool StartObject() { return target.StartObject(); }
+    bool Key(const wchar_t* s, rapidjson::SizeType length, bool) { return target.Key(s, length, true); }
+    bool EndObject(rapidjson::SizeType count) { return target.EndObject(count); }
+    bool StartArray() { return target.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return target.EndArray(count); }
+};
 
 // Feeds the SAX events of value to handler, depth-first, without recursion.
 template <typename Handler>
@@ -240,7 +334,19 @@ bool JSONParser::parse(const std::wstring& text) {
     const wchar_t* function = L"Vornik::JSONParser::parse";
     // A fresh document brings a fresh pool; swapping it in releases the old one whole.
     Document fresh;
-    fresh.Parse<kParseFlags>(text.c_str());
+    rapidjson::ParseResult result;
+    bool numberTooBig = false;
+    auto parseInto = [&](Document& target) {
+        NumberConvertingHandler handler{target};
+        rapidjson::GenericReader<Encoding, Encoding, rapidjson::CrtAllocator> reader;
+        std::wstring scratch(text.c_str());  // in-situ parsing writes into its input
+        rapidjson::GenericInsituStringStream<Encoding> input(scratch.data());
+        result = reader.Parse<kParseFlags>(input, handler);
+        numberTooBig = handler.numberTooBig;
+        return !result.IsError();
+    };
+    // Populate keeps the root only when the whole text parsed; otherwise it stays null.
+    fresh.Populate(parseInto);
     doc_.Swap(fresh);
 
     const size_t nul = text.find(L'\0');
@@ -249,10 +355,11 @@ bool JSONParser::parse(const std::wstring& text) {
                        L"JSON text holds a NUL character at offset %lu of %lu; the text after it was not read.",
                        static_cast<unsigned long>(nul), static_cast<unsigned long>(text.size()));
     }
-    if (doc_.HasParseError()) {
-        const std::wstring reason = Kestrix::WideFromUtf8(rapidjson::GetParseError_En(doc_.GetParseError()));
+    if (result.IsError()) {
+        const rapidjson::ParseErrorCode code = numberTooBig ? rapidjson::kParseErrorNumberTooBig : result.Code();
+        const std::wstring reason = Kestrix::WideFromUtf8(rapidjson::GetParseError_En(code));
         GP_LOG_WARNING(kSource, function, L"JSON parse failed at offset %lu: %ls",
-                       static_cast<unsigned long>(doc_.GetErrorOffset()), reason.c_str());
+                       static_cast<unsigned long>(result.Offset()), reason.c_str());
         return false;
     }
     if (!doc_.IsObject()) {

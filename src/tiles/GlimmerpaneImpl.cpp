@@ -79,8 +79,11 @@ void GlimmerpaneImpl::buildHandlerTable() {
         {L"Core.ProductState.3rdPartyListChange", &GlimmerpaneImpl::ThirdPartyListChangeHandler},
     };
     handlers_.clear();
-    for (const auto& [name, handler] : kTable) {
-        handlers_.emplace(name, [this, handler](const std::shared_ptr<Message>& message) -> uint32_t {
+    for (const auto& entry : kTable) {
+        // A named copy, not a structured binding: C++20 lets a lambda capture a binding, but
+        // clang 14 does not implement that yet.
+        const Handler handler = entry.second;
+        handlers_.emplace(entry.first, [this, handler](const std::shared_ptr<Message>& message) -> uint32_t {
             const uint32_t result = (this->*handler)(message);
             createTiles();
             return result;

@@ -72,6 +72,49 @@ TEST(JSONParser, NumbersReadBackExactlyAsWritten) {
     }
 }
 
+// Every number lands on its nearest double, or is refused when no double holds it. The
+// tiny ones crashed the full-precision reader of RapidJSON 1.1.0 (an out-of-bounds read)
+// or came out as NaN and -8.99e307, which then serialized to an empty text.
+struct NumberCase {
+    const wchar_t* number;
+    const wchar_t* serialized;  // nullptr: refused with a parse error
+};
+
+class JSONParserNumbers : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(JSONParserNumbers, ConvertToTheNearestDoubleOrAreRefused) {
+    const NumberCase& c = GetParam();
+    const std::wstring text = std::wstring(L"{\"n\":") + c.number + L"}";
+    JSONParser json;
+    gptest::LogCapture log;
+    if (c.serialized == nullptr) {
+        EXPECT_FALSE(json.parse(text)) << text;
+        EXPECT_EQ(log.containing(L"Number too big to be stored in double").size(), 1u) << text;
+        EXPECT_EQ(json.toString(), L"null");
+        return;
+    }
+    ASSERT_TRUE(json.parse(text)) << text;
+    EXPECT_EQ(json.toString(), std::wstring(L"{\"n\":") + c.serialized + L"}") << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JSONParserNumbers,
+    ::testing::Values(NumberCase{L"0.018076626666660000437e-337", L"0.0"}, NumberCase{L"7E-325", L"0.0"},
+                      NumberCase{L"66E-326", L"0.0"}, NumberCase{L"6666E-328", L"0.0"},
+                      NumberCase{L"6E-325", L"0.0"}, NumberCase{L"-1e-400", L"-0.0"},
+                      NumberCase{L"0.00000000000000000000000000000001e-300", L"0.0"},
+                      NumberCase{L"2.4703282292062328e-324", L"5e-324"},
+                      NumberCase{L"1e-310", L"1e-310"}, NumberCase{L"-0.0", L"-0.0"},
+                      // Integers keep their integer form; beyond 64 bits they become doubles.
+                      NumberCase{L"-0", L"0"}, NumberCase{L"2147483648", L"2147483648"},
+                      NumberCase{L"-2147483648", L"-2147483648"},
+                      NumberCase{L"-9223372036854775809", L"-9223372036854776000.0"},
+                      NumberCase{L"123456789012345678901234567890", L"1.2345678901234568e29"},
+                      NumberCase{L"1.7976931348623157e308", L"1.7976931348623157e308"},
+                      // Past the largest double: refused, whichever road the digits take.
+                      NumberCase{L"1.7976931348623159e308", nullptr},
+                      NumberCase{L"0.12345678901234567e320", nullptr}, NumberCase{L"1e400", nullptr}));
+
 TEST(JSONParser, FreshDocumentIsAnEmptyObject) {
     JSONParser json;
     EXPECT_EQ(json.toString(), L"{}");
