@@ -4,14 +4,13 @@
 #include <vector>
 
 #include "Command.h"
-#include "etwlogging/LogCall.h"
 
 int main(int argc, char** argv) {
     using namespace glimmerpane::cli;
-    // The command writes no log of its own: building a logger reads the registry, and the
-    // module this process hosts keeps that LMDB store open, which must not happen twice in
-    // one process. The module's own records are what `glimmerpane trace` shows.
-    ETWLogging::SetLoggerBuilder([](ETWLogging::LoggerHolder&, const ETWLogging::LoggerParameters&) {});
+    // The command writes no log of its own: it installs no logger builder, so its log sites
+    // skip their records. Building a logger reads the registry, and the module this process
+    // hosts keeps that LMDB store open, which must not happen twice in one process. The
+    // module's own records are what `glimmerpane trace` shows.
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;

@@ -8,8 +8,10 @@
 // initialised with InitializeEx (application name), then, when that fails or is missing,
 // with Initialize; a back end that fails both is destroyed and no logger results.
 //
-// BuildConfiguredLogger is the holder's default builder (LogCall.h): the first log call of
-// the process builds the configured logger with it.
+// BuildConfiguredLogger is the builder the module library installs as its default
+// (LogCall.h, SetDefaultLoggerBuilder): the first log call then builds the configured
+// logger with it. Nothing it calls may log: the log call skips records written on the
+// building thread, and the platform layer below never logs at all.
 #pragma once
 
 #include <cstdint>

@@ -6,17 +6,29 @@
 #include <mutex>
 #include <new>
 
-#include "etwlogging/LogBuilder.h"
 #include "etwlogging/WideFormat.h"
 
 namespace ETWLogging {
 
 namespace {
 
-LoggerBuilder& InstalledBuilder() {
-    static LoggerBuilder builder = &BuildConfiguredLogger;
-    return builder;
+// The log call knows no back end: a library that wants one installs its builder (the
+// module installs the configured back ends, tests a recording logger). With none, the
+// holder is built empty and every site skips its record.
+struct BuilderSlot {
+    LoggerBuilder builder;
+    bool chosen = false;  // set by SetLoggerBuilder: a default no longer replaces it
+};
+
+BuilderSlot& InstalledBuilder() {
+    static BuilderSlot slot;
+    return slot;
 }
+
+// True on the thread that is building the logger. A record written from inside the
+// builder (through any layer it calls) must not wait for the very initialisation it is
+// part of: that record is skipped instead.
+thread_local bool t_buildingLogger = false;
 
 std::once_flag g_holderOnce;
 std::atomic<LoggerHolder*> g_holder{nullptr};
@@ -49,21 +61,32 @@ LoggerParameters& CurrentLoggerParameters() {
     return parameters;
 }
 
-void SetLoggerBuilder(LoggerBuilder builder) { InstalledBuilder() = std::move(builder); }
+void SetLoggerBuilder(LoggerBuilder builder) {
+    InstalledBuilder().builder = std::move(builder);
+    InstalledBuilder().chosen = true;
+}
+
+void SetDefaultLoggerBuilder(LoggerBuilder builder) {
+    if (!InstalledBuilder().chosen) InstalledBuilder().builder = std::move(builder);
+}
 
 LoggerHolder* GetLogger(const wchar_t* applicationName, const wchar_t* groupName, void* moduleHandle,
                         const wchar_t* hostName, int32_t mechanism) {
+    if (t_buildingLogger) return nullptr;
     std::call_once(g_holderOnce, [&] {
         auto* holder = new (std::nothrow) LoggerHolder();
         if (holder == nullptr) return;  // no logger for this process
         LoggerParameters identity{applicationName, groupName, moduleHandle, hostName, mechanism};
-        if (const LoggerBuilder& build = InstalledBuilder()) {
+        if (const LoggerBuilder& build = InstalledBuilder().builder) {
+            t_buildingLogger = true;
             try {
                 build(*holder, identity);
             } catch (...) {
+                t_buildingLogger = false;
                 delete holder;
                 throw;  // leaves the once-flag unset: the next call tries again
             }
+            t_buildingLogger = false;
         }
         g_holder.store(holder, std::memory_order_release);
     });

@@ -2,10 +2,13 @@
 //
 // One process-wide LoggerHolder owns the logger. The first GetLogger creates the holder
 // and has the logger built exactly once, from the five identity values as they stand
-// at that moment; later calls return the same holder and ignore their arguments. The
-// default builder (LogBuilder.h) builds the configured back end; SetLoggerBuilder replaces
-// it before the first record (tests install a recording logger). A builder that builds no
-// logger leaves every site skipping its record, which is a valid state of the process.
+// at that moment; later calls return the same holder and ignore their arguments. The log
+// call knows no back end: the module installs the configured one (LogBuilder.h) as its
+// default, SetLoggerBuilder chooses another before the first record (tests install a
+// recording logger). Without a builder, or with one that builds no logger, every site
+// skips its record, which is a valid state of the process. A record written on the thread
+// that is building the logger is skipped too, so nothing the builder calls can wait for
+// the initialisation it runs in.
 //
 // A log site names its source as the project names the file ("dll\SharedLibrary") and
 // the fully qualified function ("Vornik::SharedLibrary::loadLibrary"); the text is a
@@ -61,6 +64,10 @@ using LoggerBuilder = std::function<void(LoggerHolder& holder, const LoggerParam
 // Installs the builder used by the first GetLogger. Call before the first log record;
 // afterwards it has no effect on the existing holder.
 void SetLoggerBuilder(LoggerBuilder builder);
+
+// Installs builder unless SetLoggerBuilder has chosen one already: what a library calls to
+// offer its back end without overriding a host's or a test's choice.
+void SetDefaultLoggerBuilder(LoggerBuilder builder);
 
 LoggerHolder* GetLogger(const wchar_t* applicationName, const wchar_t* groupName, void* moduleHandle,
                         const wchar_t* hostName, int32_t mechanism);

@@ -5,7 +5,20 @@
 // library itself, not into the core library that the tests link.
 #include <glimmerpane/abi.h>
 
+#include "etwlogging/LogBuilder.h"
 #include "module/ModuleFunctions.h"
+
+namespace {
+
+// The module library logs through the configured back ends (event tracing or rolling
+// files). Offered when the library is loaded, before any entry can log; a host that chose
+// a logger of its own keeps it.
+const bool g_configuredLoggerOffered = [] {
+    ETWLogging::SetDefaultLoggerBuilder(&ETWLogging::BuildConfiguredLogger);
+    return true;
+}();
+
+}  // namespace
 
 extern "C" {
 

@@ -24,7 +24,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "etwlogging/LogCall.h"
 #include "platform/Prefix.h"
 #include "platform/RegistryProbe.h"
 #include "utility/StringConvert.h"
@@ -33,7 +32,6 @@ namespace glimmerpane::platform {
 
 namespace {
 
-constexpr wchar_t kSource[] = L"platform\\PosixRegistryStore";
 constexpr uint32_t kMapFull = 0xFFFF0001;  // internal: the write needs a larger map
 constexpr size_t kMaxComponent = 255;      // Windows' limit for one key name
 constexpr size_t kMaxValueName = 16383;
@@ -585,17 +583,10 @@ private:
         std::lock_guard lock(envMutex_);
         if (!env_) {
             const uint32_t status = OpenEnv(folder_, options_.initialMapSize, &env_);
-            if (status != kErrorSuccess) {
-                // Logged once per distinct failure; the store is retried on every call.
-                if (status != loggedError_) {
-                    loggedError_ = status;
-                    GP_LOG_ERROR(kSource, L"glimmerpane::platform::PosixRegistryStore::open",
-                                 L"Cannot open the registry store %ls: error %lu",
-                                 Kestrix::WideFromUtf8(folder_).c_str(), static_cast<unsigned long>(status));
-                }
-                return status;
-            }
-            loggedError_ = kErrorSuccess;
+            // Not logged here: the platform layer only answers codes, and the logger itself
+            // reads its configuration through this store. The caller logs what it detects.
+            // The store is retried on every call.
+            if (status != kErrorSuccess) return status;
         }
         *out = env_;
         return kErrorSuccess;
@@ -783,7 +774,6 @@ private:
     const RegistryStoreOptions options_;
     std::mutex envMutex_;
     std::shared_ptr<Env> env_;
-    uint32_t loggedError_ = kErrorSuccess;
     std::mutex handleMutex_;
     std::unordered_map<uintptr_t, std::shared_ptr<const KeyState>> handles_;
 };
