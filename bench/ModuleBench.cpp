@@ -31,7 +31,7 @@
 #include "tiles/GlimmerpaneImpl.h"
 #include "tiles/RegistryAPI.h"
 #include "utility/CRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ struct RunningModule {
     RunningModule() {
         std::string pattern = (std::filesystem::temp_directory_path() / "gp-bench-module-XXXXXX").string();
         folder = mkdtemp(pattern.data());
-        auto store = reg::OpenRegistryStore(Kestrix::WideFromUtf8((folder / "registry").string()));
+        auto store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder / "registry").string()));
         for (const auto& [key, value] : kStatistics) {
             Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
             if (writer.Create(reg::HkeyLocalMachine(), key) != 0 || writer.SetDwordValue(L"SDSValue", value) != 0)

@@ -14,7 +14,7 @@
 #include "platform/RegistryProbe.h"
 #include "tiles/RegistryAPI.h"
 #include "utility/CRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ struct Fixture {
     Fixture() {
         std::string pattern = (std::filesystem::temp_directory_path() / "gp-bench-XXXXXX").string();
         folder = mkdtemp(pattern.data());
-        registryFolder = Kestrix::WideFromUtf8((folder / "registry").string());
+        registryFolder = glimmerpane::base::WideFromUtf8((folder / "registry").string());
         store = reg::OpenRegistryStore(registryFolder);
         uint32_t value = 1;
         for (const wchar_t* key : kStatisticsKeys) {

@@ -5,7 +5,7 @@
 
 #include "message/Message.h"
 #include "platform/DynamicLibrary.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -21,19 +21,19 @@ bool BusLibrary::load(const std::wstring& path, uint32_t frameworkVersion) {
     uint32_t code = 0;
     library_ = platform::LoadSharedLibrary(path, &code);
     if (library_ == nullptr) {
-        error_ = "cannot load the bus library " + Kestrix::Utf8FromWide(path) + ": " +
-                 Kestrix::Utf8FromWide(platform::LastLoaderError());
+        error_ = "cannot load the bus library " + glimmerpane::base::Utf8FromWide(path) + ": " +
+                 glimmerpane::base::Utf8FromWide(platform::LastLoaderError());
         return false;
     }
     auto createObject = reinterpret_cast<CreateObjectFn>(platform::FindSymbol(library_, "CreateObject", &code));
     versionStr_ = reinterpret_cast<GetVersionStrFn>(platform::FindSymbol(library_, "GetVersionStr", &code));
     if (createObject == nullptr || versionStr_ == nullptr) {
-        error_ = Kestrix::Utf8FromWide(path) + " is not a bus library (CreateObject or GetVersionStr missing)";
+        error_ = glimmerpane::base::Utf8FromWide(path) + " is not a bus library (CreateObject or GetVersionStr missing)";
         return false;
     }
     functions_ = static_cast<const MessageBusFunctions*>(createObject(frameworkVersion));
     if (functions_ == nullptr) {
-        error_ = Kestrix::Utf8FromWide(path) + ": CreateObject refused framework version " +
+        error_ = glimmerpane::base::Utf8FromWide(path) + ": CreateObject refused framework version " +
                  std::to_string(frameworkVersion);
         return false;
     }

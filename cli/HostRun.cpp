@@ -22,7 +22,7 @@
 #include "platform/Registry.h"
 #include "platform/Shell.h"
 #include "utility/CRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -52,8 +52,8 @@ public:
                               const wchar_t* userData) {
         auto* self = static_cast<TileCollector*>(context);
         std::lock_guard lock(self->mutex_);
-        self->payloads_.push_back({Kestrix::Utf8FromWide(sender ? sender : L""),
-                                   Kestrix::Utf8FromWide(userData ? userData : L"")});
+        self->payloads_.push_back({glimmerpane::base::Utf8FromWide(sender ? sender : L""),
+                                   glimmerpane::base::Utf8FromWide(userData ? userData : L"")});
         self->changed_.notify_all();
         return 0;
     }
@@ -89,7 +89,7 @@ public:
                               const wchar_t*) {
         auto* self = static_cast<RefreshRecorder*>(context);
         std::lock_guard lock(self->mutex_);
-        self->seen_.insert(Kestrix::Utf8FromWide(name ? name : L""));
+        self->seen_.insert(glimmerpane::base::Utf8FromWide(name ? name : L""));
         self->changed_.notify_all();
         return 0;
     }
@@ -181,9 +181,9 @@ private:
 // the module keeps the prefix's LMDB store open, and LMDB must not be opened twice in one
 // process (closing either copy drops the other's file locks).
 bool WriteStatistics(const std::map<std::string, uint32_t>& stats, std::string* error) {
-    const std::string self = Kestrix::Utf8FromWide(platform::ExecutablePath(4096));
+    const std::string self = glimmerpane::base::Utf8FromWide(platform::ExecutablePath(4096));
     for (const auto& [name, value] : stats) {
-        const std::string path = Kestrix::Utf8FromWide(StatisticsKeys().at(name));
+        const std::string path = glimmerpane::base::Utf8FromWide(StatisticsKeys().at(name));
         const std::string command = "'" + self + "' reg add 'HKLM\\" + path + "' /v SDSValue /t REG_DWORD /d " +
                                     std::to_string(value) + " /f";
         if (const int code = platform::RunShellCommandQuietly(command); code != 0) {
@@ -298,7 +298,7 @@ bool Run::setUp() {
     if (bus_.functions()->subscribe(viewerHandle_, &tiles_, &TileCollector::OnMessage, kTileMessage) == 0)
         return failure("the bus refused the viewer's subscription"), false;
     for (const StatusKind& kind : StatusKinds()) {
-        const std::wstring name = Kestrix::WideFromUtf8(kind.refresh);
+        const std::wstring name = glimmerpane::base::WideFromUtf8(kind.refresh);
         if (bus_.functions()->subscribe(suiteHandle_, &refreshes_, &RefreshRecorder::OnMessage, name.c_str()) == 0)
             return failure("the bus refused the subscription to " + std::string(kind.refresh)), false;
     }
@@ -377,8 +377,8 @@ bool Run::perform(const ScenarioAction& action, PreviewSection* section) {
     const std::string note = action.name + (action.userData.empty() ? "" : " " + action.userData);
     std::printf("-> %s\n", note.c_str());
     section->notes.push_back("sent " + note);
-    const ModuleStatus status = bus_.publish(suiteHandle_, Kestrix::WideFromUtf8(action.name), kSuiteSender,
-                                             Kestrix::WideFromUtf8(action.userData));
+    const ModuleStatus status = bus_.publish(suiteHandle_, glimmerpane::base::WideFromUtf8(action.name), kSuiteSender,
+                                             glimmerpane::base::WideFromUtf8(action.userData));
     if (status != 0) return failure("publishing " + action.name + " failed: " + DescribeStatus(status)), false;
     if (!IsStatusMessage(action.name)) {
         std::printf("   (not a status message of the module: no tile set expected)\n");

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "platform/FileSystem.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -58,7 +58,7 @@ public:
             return {};
         if (auto it = cache_.find(name); it != cache_.end()) return it->second;
         std::string url;
-        const std::filesystem::path path = std::filesystem::path(folder_) / std::filesystem::path(Kestrix::WideFromUtf8(name));
+        const std::filesystem::path path = std::filesystem::path(folder_) / std::filesystem::path(glimmerpane::base::WideFromUtf8(name));
         std::ifstream in(path, std::ios::binary);
         if (in) {
             std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -5,7 +5,7 @@
 
 #include "module/ModuleStatus.h"
 #include "platform/DynamicLibrary.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -17,7 +17,7 @@ bool ModuleHost::load(const std::wstring& path) {
     uint32_t code = 0;
     library_ = platform::LoadSharedLibrary(path, &code);
     if (library_ == nullptr) {
-        error_ = "cannot load " + Kestrix::Utf8FromWide(path) + ": " + Kestrix::Utf8FromWide(platform::LastLoaderError());
+        error_ = "cannot load " + glimmerpane::base::Utf8FromWide(path) + ": " + glimmerpane::base::Utf8FromWide(platform::LastLoaderError());
         return false;
     }
     auto resolve = [&](const char* name) { return platform::FindSymbol(library_, name, &code); };
@@ -25,12 +25,12 @@ bool ModuleHost::load(const std::wstring& path) {
     versionStr_ = reinterpret_cast<GetVersionStrFn>(resolve("GetVersionStr"));
     versionNum_ = reinterpret_cast<GetVersionNumFn>(resolve("GetVersionNum"));
     if (!createObject || !versionStr_ || !versionNum_ || !resolve("ReleaseObject")) {
-        error_ = Kestrix::Utf8FromWide(path) + " lacks one of the four module exports";
+        error_ = glimmerpane::base::Utf8FromWide(path) + " lacks one of the four module exports";
         return false;
     }
     table_ = static_cast<const ModuleFunctionTable*>(createObject(versionNum_()));
     if (table_ == nullptr) {
-        error_ = Kestrix::Utf8FromWide(path) + ": CreateObject returned no function table";
+        error_ = glimmerpane::base::Utf8FromWide(path) + ": CreateObject returned no function table";
         return false;
     }
     return true;
@@ -39,7 +39,7 @@ bool ModuleHost::load(const std::wstring& path) {
 std::string DescribeStatus(ModuleStatus status) {
     char number[16];
     std::snprintf(number, sizeof(number), "0x%08X", status);
-    return Kestrix::Utf8FromWide(Vornik::ModuleStatusName(status)) + "(" + number + ")";
+    return glimmerpane::base::Utf8FromWide(Vornik::ModuleStatusName(status)) + "(" + number + ")";
 }
 
 }  // namespace glimmerpane::cli

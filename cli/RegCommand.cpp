@@ -17,14 +17,14 @@
 #include "Command.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 namespace {
 
 namespace reg = glimmerpane::platform;
-using Kestrix::Utf8FromWide;
-using Kestrix::WideFromUtf8;
+using glimmerpane::base::Utf8FromWide;
+using glimmerpane::base::WideFromUtf8;
 
 constexpr char kUsage[] =
     "usage: glimmerpane reg <operation> [--prefix DIR] ...\n"
@@ -118,7 +118,7 @@ bool ParseKeyName(const std::wstring& text, KeyName* key, std::string* error) {
 
 std::string Utf16Bytes(std::wstring_view text) {
     std::string out;
-    for (char16_t u : Kestrix::Utf16FromWide(text)) {
+    for (char16_t u : glimmerpane::base::Utf16FromWide(text)) {
         out += static_cast<char>(u & 0xFF);
         out += static_cast<char>(u >> 8);
     }
@@ -130,7 +130,7 @@ std::wstring FromUtf16Bytes(std::string_view bytes) {
     for (size_t i = 0; i < units.size(); ++i) {
         units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
     }
-    return Kestrix::WideFromUtf16(units);
+    return glimmerpane::base::WideFromUtf16(units);
 }
 
 std::string LittleEndian(uint64_t v, int bytes) {

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "render/JSONParser.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -113,7 +113,7 @@ const std::map<std::string, std::wstring>& StatisticsKeys() {
                                  "UnwantedProgramResolved", "VirusResolved", "RootKitsDetected",
                                  "TrackingCookiesDetected", "TrojansDetected", "UnwantedProgramDetected",
                                  "VirusDetected", "TotalItemScanned"}) {
-            m[name] = scan + Kestrix::WideFromUtf8(name);
+            m[name] = scan + glimmerpane::base::WideFromUtf8(name);
         }
         m["TotalInboundConnectionBlocked"] =
             L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked";
@@ -129,7 +129,7 @@ std::string ScenarioError::describe() const {
 bool IsJsonText(const std::string& text) {
     if (text.empty() || text.find('\0') != std::string::npos) return false;
     Vornik::JSONParser parser;
-    return parser.parse(Kestrix::WideFromUtf8(text));
+    return parser.parse(glimmerpane::base::WideFromUtf8(text));
 }
 
 bool ParseScenario(const std::string& text, const std::string& sourceName, Scenario* scenario, ScenarioError* error) {

@@ -6,7 +6,7 @@
 #include "platform/StringResources.h"
 #include "render/JSONParser.h"
 #include "render/TileCatalogue.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -63,7 +63,7 @@ TileBinding ReadBinding(const std::string& body) {
 
 void AppendUtf8(std::string& out, unsigned long cp) {
     std::wstring one(1, static_cast<wchar_t>(cp));
-    out += Kestrix::Utf8FromWide(one);
+    out += glimmerpane::base::Utf8FromWide(one);
 }
 
 }  // namespace
@@ -127,7 +127,7 @@ bool ParseTileXml(const std::string& xml, TileBinding* medium, TileBinding* wide
 
 bool DecodePayload(const std::string& json, DecodedPayload* payload, std::string* reason) {
     Vornik::JSONParser document;
-    if (json.find('\0') != std::string::npos || !document.parse(Kestrix::WideFromUtf8(json))) {
+    if (json.find('\0') != std::string::npos || !document.parse(glimmerpane::base::WideFromUtf8(json))) {
         *reason = "not valid JSON";
         return false;
     }
@@ -144,7 +144,7 @@ bool DecodePayload(const std::string& json, DecodedPayload* payload, std::string
     DecodedPayload result;
     viewerPayload.getBool(L"clear_existing", result.clearExisting);
     std::wstring viewerType;
-    if (document.getString(L"viewer_type", viewerType)) result.viewerType = Kestrix::Utf8FromWide(viewerType);
+    if (document.getString(L"viewer_type", viewerType)) result.viewerType = glimmerpane::base::Utf8FromWide(viewerType);
     for (size_t i = 0; i < tiles.size(); ++i) {
         std::wstring xml;
         if (!tiles[i].getString(L"xml", xml)) {
@@ -152,7 +152,7 @@ bool DecodePayload(const std::string& json, DecodedPayload* payload, std::string
             return false;
         }
         DecodedTile tile;
-        tile.xml = Kestrix::Utf8FromWide(xml);
+        tile.xml = glimmerpane::base::Utf8FromWide(xml);
         tile.name = "?";
         ParseTileXml(tile.xml, &tile.medium, &tile.wide);
         result.tiles.push_back(std::move(tile));
@@ -186,14 +186,14 @@ std::string TileContentName(int value) {
 TileNamer::TileNamer(const std::wstring& resourceLibraryPath) {
     platform::ModuleHandle library = platform::LoadResourceLibrary(resourceLibraryPath);
     if (library == nullptr) {
-        error_ = "cannot load " + Kestrix::Utf8FromWide(resourceLibraryPath) + " (error " +
+        error_ = "cannot load " + glimmerpane::base::Utf8FromWide(resourceLibraryPath) + " (error " +
                  std::to_string(platform::LastErrorCode()) + ")";
         return;
     }
     auto load = [&](uint32_t id) {
         wchar_t buffer[512];
         const int length = platform::LoadResourceString(library, id, buffer, 512);
-        return length > 0 ? Kestrix::Utf8FromWide(std::wstring(buffer, static_cast<size_t>(length))) : std::string();
+        return length > 0 ? glimmerpane::base::Utf8FromWide(std::wstring(buffer, static_cast<size_t>(length))) : std::string();
     };
     for (int value = 0; value <= 32; ++value) {
         const std::string name = TileContentName(value);
@@ -201,7 +201,7 @@ TileNamer::TileNamer(const std::wstring& resourceLibraryPath) {
         if (name.empty() || resources == nullptr) continue;
         const std::wstring* image = Vornik::findTileImage(resources->image);
         TileSignature signature;
-        signature.image = image ? Kestrix::Utf8FromWide(*image) : std::string();
+        signature.image = image ? glimmerpane::base::Utf8FromWide(*image) : std::string();
         signature.mediumCaption = load(resources->mediumCaptionId);
         signature.wideCaption = load(resources->wideCaptionId);
         signatures_[name] = signature;

@@ -10,7 +10,7 @@
 #include "etwlogging/LogBuilder.h"
 #include "platform/KnownFolders.h"
 #include "utility/CObfuscatedRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 namespace {
@@ -92,7 +92,7 @@ int RunTrace(const std::vector<std::string>& args) {
         std::wstring programData;
         if (platform::ProgramDataFolder(&programData, false) == 0) {
             const std::filesystem::path logs =
-                std::filesystem::path(Kestrix::Utf8FromWide(programData)) / "Corvane" / "CVLOGS";
+                std::filesystem::path(glimmerpane::base::Utf8FromWide(programData)) / "Corvane" / "CVLOGS";
             std::printf("\nlog folder: %s\n", logs.string().c_str());
             std::error_code error;
             for (auto it = std::filesystem::recursive_directory_iterator(logs, error);

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "etwlogging/CETWLogging.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
@@ -19,9 +19,9 @@ std::string FormatTraceLine(const TraceEventLine& line) {
     const char* level = line.level <= 5 ? kLevels[line.level] : "?";
     if (!line.decoded) return std::string(stamp) + " " + level + " (undecodable event)";
     const auto& r = line.record;
-    return std::string(stamp) + " " + level + " " + Kestrix::Utf8FromWide(r.groupName) + " " +
-           Kestrix::Utf8FromWide(r.file) + " " + Kestrix::Utf8FromWide(r.function) + ": " +
-           Kestrix::Utf8FromWide(r.message);
+    return std::string(stamp) + " " + level + " " + glimmerpane::base::Utf8FromWide(r.groupName) + " " +
+           glimmerpane::base::Utf8FromWide(r.file) + " " + glimmerpane::base::Utf8FromWide(r.function) + ": " +
+           glimmerpane::base::Utf8FromWide(r.message);
 }
 
 TraceConsumer::~TraceConsumer() {

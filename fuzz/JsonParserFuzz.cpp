@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "render/JSONParser.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::wstring text = Kestrix::WideFromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::wstring text = glimmerpane::base::WideFromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     Vornik::JSONParser json;
     const bool parsed = json.parse(text);
 

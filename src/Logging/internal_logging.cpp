@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 #include "platform/DebugOutput.h"
 
 namespace Kestrix {
@@ -35,7 +35,7 @@ std::wstring CDefaultLoggingHandler::FormatLine(uint32_t level, const wchar_t* f
                                                 uint32_t line, const wchar_t* message) {
     if (level == KESTRIX_LEVEL_NONE) return {};
     const wchar_t* tag = level == KESTRIX_LEVEL_INFO ? L"INFO" : level == KESTRIX_LEVEL_ERROR ? L"ERROR" : L"UNKNOWN";
-    return ETWLogging::FormatWide(L"%ls(%d): [%ls]: [%ls]: %ls\n", file ? file : L"", static_cast<int>(line), tag,
+    return glimmerpane::base::FormatWide(L"%ls(%d): [%ls]: [%ls]: %ls\n", file ? file : L"", static_cast<int>(line), tag,
                                   function ? function : L"", message ? message : L"");
 }
 
@@ -112,7 +112,7 @@ void CLogger::Log(uint32_t level, const wchar_t* file, const wchar_t* function, 
     try {
         va_list args;
         va_start(args, format);
-        text = ETWLogging::FormatWideV(format ? format : L"", args);
+        text = glimmerpane::base::FormatWideV(format ? format : L"", args);
         va_end(args);
     } catch (const std::bad_alloc&) {
         handler->Log(KESTRIX_LEVEL_ERROR, file, function, line, L"General memory-allocation failure in Kestrix logger.");

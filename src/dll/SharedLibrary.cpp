@@ -1,6 +1,8 @@
 // SharedLibrary.cpp - search, block list, load and import of a framework library.
 #include "dll/SharedLibrary.h"
 
+#include "base/CaseFold.h"
+
 #include <cwctype>
 
 #include "dll/LibraryNames.h"
@@ -19,11 +21,7 @@ namespace {
 constexpr const wchar_t* kSource = L"dll\\SharedLibrary";
 constexpr const wchar_t* kBlockListKey = L"SOFTWARE\\Corvane\\Plinthos\\List\\";
 
-std::wstring Lower(const std::wstring& text) {
-    std::wstring lower(text);
-    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return lower;
-}
+std::wstring Lower(const std::wstring& text) { return glimmerpane::base::ToLowerCase(text); }
 
 }  // namespace
 

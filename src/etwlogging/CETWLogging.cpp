@@ -1,10 +1,12 @@
 // CETWLogging.cpp - the event-tracing back end, its properties and its listener.
 #include "etwlogging/CETWLogging.h"
 
+#include "base/CaseFold.h"
+
 #include <cwctype>
 #include <vector>
 
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 #include "platform/KnownFolders.h"
 #include "platform/LogFile.h"
 #include "platform/Process.h"
@@ -13,34 +15,13 @@
 
 namespace ETWLogging {
 
+using glimmerpane::base::FormatWide;
+using glimmerpane::base::FormatWideCappedV;
+using glimmerpane::base::FormatWideV;
+
 namespace platform = glimmerpane::platform;
 
 namespace {
-
-platform::TraceGuid ToTraceGuid(const Kestrix::GUID& g) {
-    platform::TraceGuid t;
-    t.Data1 = g.Data1;
-    t.Data2 = g.Data2;
-    t.Data3 = g.Data3;
-    for (int i = 0; i < 8; ++i) t.Data4[i] = g.Data4[i];
-    return t;
-}
-
-Kestrix::GUID ToGuid(const platform::TraceGuid& t) {
-    Kestrix::GUID g;
-    g.Data1 = t.Data1;
-    g.Data2 = t.Data2;
-    g.Data3 = t.Data3;
-    for (int i = 0; i < 8; ++i) g.Data4[i] = t.Data4[i];
-    return g;
-}
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-    return true;
-}
 
 std::wstring FileNameOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
@@ -119,7 +100,7 @@ bool ETWAppProperties::ReadFromRegistry(const std::wstring& common, Kestrix::CRe
 }
 
 bool ETWAppProperties::SetDefaults(const std::wstring& common) {
-    if (!EqualsIgnoringCase(applicationName, kDefaultApplicationName)) return false;
+    if (!glimmerpane::base::EqualsIgnoreCase(applicationName, kDefaultApplicationName)) return false;
     applicationKeyPath = L"SOFTWARE\\Corvane\\Logging";
     controllerKeyPath = L"SOFTWARE\\Corvane\\Logging\\Controller";
     providerKeyPath = L"SOFTWARE\\Corvane\\Logging\\Provider";
@@ -130,7 +111,7 @@ bool ETWAppProperties::SetDefaults(const std::wstring& common) {
     ownerMutexName = L"Global\\Corvane.{0696D115-BE52-46c3-BFEE-D73A305B6581}";
     Kestrix::GuidFromString(L"{491FB070-54CC-11E0-B8AF-0800200C9A66}", &sessionGuid);
     sessionName = L"Corvane.{E4367DA7-2B80-47f3-86D2-7626A18FC6F4}";
-    providerGuid = ToGuid(kDefaultProviderGuid);
+    providerGuid = kDefaultProviderGuid;
     controllerPath.clear();
     return true;
 }
@@ -256,7 +237,7 @@ uint32_t CETWLogging::RegisterProvider() {
     if (registered_) return kStatusSuccess;
     platform::TraceRegistrationHandle handle = 0;
     const uint32_t status = platform::RegisterTraceProvider(&CETWLogging::ControlEntry, this,
-                                                            ToTraceGuid(properties_.providerGuid), eventClassGuid_,
+                                                            properties_.providerGuid, eventClassGuid_,
                                                             &handle);
     if (registrationHandle_ != 0) platform::UnregisterTraceProvider(registrationHandle_);
     registrationHandle_ = status == 0 ? handle : 0;

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 #include "platform/DebugOutput.h"
 #include "platform/EventTrace.h"
 #include "platform/FileSystem.h"
@@ -11,9 +11,14 @@
 #include "platform/LogFile.h"
 #include "platform/Process.h"
 #include "utility/IniFile.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
+#include "base/ByteOrder.h"
 
 namespace ETWLogging {
+
+using glimmerpane::base::FormatWide;
+using glimmerpane::base::FormatWideCappedV;
+using glimmerpane::base::FormatWideV;
 
 namespace platform = glimmerpane::platform;
 
@@ -33,16 +38,7 @@ std::wstring WithoutExtension(const std::wstring& name) {
     return dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-std::string Utf16LeBytes(const std::wstring& text) {
-    std::string bytes;
-    const std::u16string units = Kestrix::Utf16FromWide(text);
-    bytes.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        bytes.push_back(static_cast<char>(u & 0xFF));
-        bytes.push_back(static_cast<char>(u >> 8));
-    }
-    return bytes;
-}
+std::string Utf16LeBytes(const std::wstring& text) { return glimmerpane::base::Utf16LeBytesFromWide(text, false); }
 
 struct IniKey {
     const wchar_t* name;

@@ -1,9 +1,13 @@
 // CLoggingIf.cpp - the shared formatting operations of the logger interface.
 #include "etwlogging/CLoggingIf.h"
 
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 
 namespace ETWLogging {
+
+using glimmerpane::base::FormatWide;
+using glimmerpane::base::FormatWideCappedV;
+using glimmerpane::base::FormatWideV;
 
 uint32_t CLoggingIf::LogShortcutV(LogSeverity severity, const wchar_t* file, const wchar_t* function, uint32_t line,
                                   const wchar_t* format, va_list args) {

@@ -13,16 +13,18 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Win32Error.h"
 #include "etwlogging/LogSeverity.h"
 
 namespace ETWLogging {
 
-inline constexpr uint32_t kStatusSuccess = 0;
-inline constexpr uint32_t kStatusOutOfMemory = 14;           // ERROR_OUTOFMEMORY
-inline constexpr uint32_t kStatusInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
-inline constexpr uint32_t kStatusAlreadyExists = 183;        // ERROR_ALREADY_EXISTS: file already open
-inline constexpr uint32_t kStatusAlreadyInitialized = 20001;
-inline constexpr uint32_t kStatusNotInitialized = 20002;
+// The back ends' statuses, by the code each one is (base/Win32Error.h).
+inline constexpr uint32_t kStatusSuccess = glimmerpane::base::kErrorSuccess;
+inline constexpr uint32_t kStatusOutOfMemory = glimmerpane::base::kErrorOutOfMemory;
+inline constexpr uint32_t kStatusInvalidParameter = glimmerpane::base::kErrorInvalidParameter;
+inline constexpr uint32_t kStatusAlreadyExists = glimmerpane::base::kErrorAlreadyExists;  // file already open
+inline constexpr uint32_t kStatusAlreadyInitialized = glimmerpane::base::kErrorAlreadyInitialized;
+inline constexpr uint32_t kStatusNotInitialized = glimmerpane::base::kErrorNotInitialized;
 
 // Buffer of the severity shortcuts and of LogFormatted, terminator included.
 inline constexpr size_t kFormatBufferLength = 4160;

@@ -6,9 +6,13 @@
 #include <mutex>
 #include <new>
 
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 
 namespace ETWLogging {
+
+using glimmerpane::base::FormatWide;
+using glimmerpane::base::FormatWideCappedV;
+using glimmerpane::base::FormatWideV;
 
 namespace {
 

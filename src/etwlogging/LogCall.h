@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/Win32Error.h"
 #include "etwlogging/CLoggingIf.h"
 #include "etwlogging/LogSeverity.h"
 
@@ -91,7 +92,7 @@ uint32_t WriteLog(LoggerHolder* holder, LogSeverity severity, const wchar_t* fil
 uint32_t WriteLogText(LoggerHolder* holder, LogSeverity severity, const wchar_t* file, const wchar_t* function,
                       uint32_t line, const wchar_t* text);
 
-inline constexpr uint32_t kErrorFunctionFailed = 1627;  // ERROR_FUNCTION_FAILED
+using glimmerpane::base::kErrorFunctionFailed;
 inline constexpr size_t kMaxMessageLength = 4160;
 inline constexpr size_t kTruncatedMessageLength = 2080;
 

@@ -4,10 +4,15 @@
 #include <chrono>
 #include <ctime>
 
-#include "etwlogging/WideFormat.h"
-#include "utility/StringConvert.h"
+#include "base/WideFormat.h"
+#include "base/Utf.h"
+#include "base/ByteOrder.h"
 
 namespace ETWLogging {
+
+using glimmerpane::base::FormatWide;
+using glimmerpane::base::FormatWideCappedV;
+using glimmerpane::base::FormatWideV;
 
 namespace {
 
@@ -23,16 +28,9 @@ std::wstring LastPathComponent(std::wstring_view path) {
     return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
 }
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+void PutU16(std::vector<uint8_t>& out, uint16_t v) { glimmerpane::base::AppendLittleEndian(out, v); }
+void PutU32(std::vector<uint8_t>& out, uint32_t v) { glimmerpane::base::AppendLittleEndian(out, v); }
+uint32_t GetU32(const uint8_t* p) { return glimmerpane::base::LoadLe32(p); }
 
 }  // namespace
 
@@ -90,7 +88,7 @@ bool SerializeLogEventRecord(const LogEventRecord& r, std::vector<uint8_t>& out)
         PutU32(buffer, value);
     };
     auto text = [&](uint32_t tag, const std::wstring& value) {
-        const std::u16string units = Kestrix::Utf16FromWide(value);
+        const std::u16string units = glimmerpane::base::Utf16FromWide(value);
         if (units.size() * 2 > 0xFFFF) {
             fits = false;
             return;
@@ -122,7 +120,7 @@ std::optional<LogEventRecord> DecodeLogEventRecord(const uint8_t* data, size_t s
         if (size - pos < 10) return std::nullopt;
         const uint32_t tag = GetU32(data + pos);
         const uint32_t type = GetU32(data + pos + 4);
-        const uint16_t length = static_cast<uint16_t>(data[pos + 8] | data[pos + 9] << 8);
+        const uint16_t length = glimmerpane::base::LoadLe16(data + pos + 8);
         pos += 10;
         if (size - pos < length) return std::nullopt;
         const uint8_t* value = data + pos;
@@ -135,9 +133,7 @@ std::optional<LogEventRecord> DecodeLogEventRecord(const uint8_t* data, size_t s
             else if (tag == kTagLine) r.line = n;
         } else if (type == kTypeString) {
             if (length % 2 != 0) return std::nullopt;
-            std::u16string units(length / 2, u'\0');
-            for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(value[2 * i] | value[2 * i + 1] << 8);
-            std::wstring s = Kestrix::WideFromUtf16(units);
+            std::wstring s = glimmerpane::base::WideFromUtf16LeBytes(value, length);
             switch (tag) {
                 case kTagImageName: r.imageName = std::move(s); break;
                 case kTagFile: r.file = std::move(s); break;

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "utility/StringConvert.h"
+#include "base/ByteOrder.h"
+#include "base/MessageSize.h"
 
 namespace Vornik {
 
@@ -12,26 +13,14 @@ namespace header_fields {
 namespace {
 const uint8_t* Bytes(const MessageHeader* header) { return reinterpret_cast<const uint8_t*>(header); }
 uint8_t* Bytes(MessageHeader* header) { return reinterpret_cast<uint8_t*>(header); }
-
-template <class T>
-T ReadLittleEndian(const MessageHeader* header, size_t offset) {
-    T value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(Bytes(header)[offset + i]) << (8 * i);
-    return value;
-}
-
-template <class T>
-void WriteLittleEndian(MessageHeader* header, size_t offset, T value) {
-    for (size_t i = 0; i < sizeof(T); ++i) Bytes(header)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
 }  // namespace
 
-uint16_t ReadU16(const MessageHeader* h, size_t offset) { return ReadLittleEndian<uint16_t>(h, offset); }
-uint32_t ReadU32(const MessageHeader* h, size_t offset) { return ReadLittleEndian<uint32_t>(h, offset); }
-uint64_t ReadU64(const MessageHeader* h, size_t offset) { return ReadLittleEndian<uint64_t>(h, offset); }
-void WriteU16(MessageHeader* h, size_t offset, uint16_t v) { WriteLittleEndian(h, offset, v); }
-void WriteU32(MessageHeader* h, size_t offset, uint32_t v) { WriteLittleEndian(h, offset, v); }
-void WriteU64(MessageHeader* h, size_t offset, uint64_t v) { WriteLittleEndian(h, offset, v); }
+uint16_t ReadU16(const MessageHeader* h, size_t offset) { return glimmerpane::base::LoadLe16(Bytes(h) + offset); }
+uint32_t ReadU32(const MessageHeader* h, size_t offset) { return glimmerpane::base::LoadLe32(Bytes(h) + offset); }
+uint64_t ReadU64(const MessageHeader* h, size_t offset) { return glimmerpane::base::LoadLe64(Bytes(h) + offset); }
+void WriteU16(MessageHeader* h, size_t offset, uint16_t v) { glimmerpane::base::StoreLittleEndian(Bytes(h) + offset, v); }
+void WriteU32(MessageHeader* h, size_t offset, uint32_t v) { glimmerpane::base::StoreLittleEndian(Bytes(h) + offset, v); }
+void WriteU64(MessageHeader* h, size_t offset, uint64_t v) { glimmerpane::base::StoreLittleEndian(Bytes(h) + offset, v); }
 }  // namespace header_fields
 
 namespace {
@@ -46,8 +35,6 @@ constexpr size_t kExtension1Offset = 100;
 constexpr size_t kExtension2Offset = 102;
 constexpr size_t kSenderSessionOffset = 104;
 
-// The header and the three strings with their 2-byte terminators.
-constexpr uint64_t kFixedSize = GP_MESSAGE_HEADER_SIZE + 3 * 2;
 }  // namespace
 
 Message::Message(std::wstring&& name, std::wstring&& sender, std::wstring&& userData)
@@ -68,11 +55,9 @@ Message::~Message() = default;
 void Message::initializeHeader() {
     header_ = std::make_unique<MessageHeader>();
     std::memset(header_.get(), 0, sizeof(MessageHeader));
-    const uint64_t units = Kestrix::Utf16Length(name_) + Kestrix::Utf16Length(sender_) + Kestrix::Utf16Length(userData_);
-    const uint64_t total = kFixedSize + 2 * units;
+    const uint64_t total = glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, name_, sender_, userData_);
     WriteU16(header_.get(), kMarkerOffset, 1);
-    WriteU32(header_.get(), kTotalSizeOffset,
-             static_cast<uint32_t>(std::min<uint64_t>(total, std::numeric_limits<uint32_t>::max())));
+    WriteU32(header_.get(), kTotalSizeOffset, glimmerpane::base::SaturatedMessageSize(total));
     WriteU16(header_.get(), kVersionOffset, kHeaderVersion2);
     WriteU16(header_.get(), kExtension1Offset, kDefaultExtension1);
     WriteU16(header_.get(), kExtension2Offset, kDefaultExtension2);

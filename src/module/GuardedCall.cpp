@@ -1,14 +1,14 @@
 // GuardedCall.cpp - the records written when the boundary catches something.
 #include "module/GuardedCall.h"
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Vornik::internal {
 
 void LogCaughtException(const char* what) noexcept {
     try {
         if (what != nullptr) {
-            const std::wstring text = Kestrix::WideFromUtf8(what);
+            const std::wstring text = glimmerpane::base::WideFromUtf8(what);
             GP_LOG_ERROR(L"ModuleFunctions", L"Vornik::guardedCall",
                          L"Exception caught at the module boundary: %ls", text.c_str());
         } else {

@@ -22,15 +22,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/Guid.h"
+
 namespace glimmerpane::platform {
 
-struct TraceGuid {
-    uint32_t Data1 = 0;
-    uint16_t Data2 = 0;
-    uint16_t Data3 = 0;
-    uint8_t Data4[8] = {};
-    friend bool operator==(const TraceGuid&, const TraceGuid&) = default;
-};
+using TraceGuid = base::Guid;
 
 using TraceHandle = uint64_t;                 // a session's logger handle; 0 = none
 using TraceRegistrationHandle = uint64_t;     // a provider registration; 0 = none

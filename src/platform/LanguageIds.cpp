@@ -1,6 +1,8 @@
 // LanguageIds.cpp - Windows language ids, locale names and the choice of a string table.
 #include "platform/LanguageIds.h"
 
+#include "base/Hex.h"
+
 #include <cctype>
 #include <cstdlib>
 
@@ -86,10 +88,9 @@ std::string LanguageTag(uint16_t id) {
         }
     }
     char buffer[8];
-    static const char digits[] = "0123456789abcdef";
     buffer[0] = '0';
     buffer[1] = 'x';
-    for (int i = 0; i < 4; ++i) buffer[2 + i] = digits[(id >> (12 - 4 * i)) & 0xf];
+    for (int i = 0; i < 4; ++i) buffer[2 + i] = base::HexDigit(static_cast<unsigned>(id >> (12 - 4 * i)));
     return std::string(buffer, 6);
 }
 

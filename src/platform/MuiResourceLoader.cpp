@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "platform/DynamicLibrary.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -20,7 +20,7 @@ std::vector<std::wstring> MuiResourceLoader::DefaultCandidates() {
     const std::wstring fileName = LibraryFileName(L"CvRtMui");
     std::vector<std::wstring> candidates;
     if (const char* common = std::getenv("CommonProgramFiles"); common != nullptr && *common != '\0') {
-        candidates.push_back(Kestrix::WideFromUtf8(common) + kSeparator + L"Corvane" + kSeparator + L"Platform" +
+        candidates.push_back(glimmerpane::base::WideFromUtf8(common) + kSeparator + L"Corvane" + kSeparator + L"Platform" +
                              kSeparator + fileName);
     }
     candidates.push_back(fileName);

@@ -23,31 +23,33 @@
 #include <string>
 #include <string_view>
 
+#include "base/Win32Error.h"
+
 namespace glimmerpane::platform {
 
-// ---- Win32 status codes used by the registry ----
-inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND: no such key or value
-inline constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
-inline constexpr uint32_t kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
-inline constexpr uint32_t kErrorNotEnoughMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr uint32_t kErrorInvalidData = 13;         // ERROR_INVALID_DATA
-inline constexpr uint32_t kErrorOutOfMemory = 14;         // ERROR_OUTOFMEMORY
-inline constexpr uint32_t kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
-inline constexpr uint32_t kErrorInvalidParameter = 87;    // ERROR_INVALID_PARAMETER
-inline constexpr uint32_t kErrorDiskFull = 112;           // ERROR_DISK_FULL
-inline constexpr uint32_t kErrorInsufficientBuffer = 122; // ERROR_INSUFFICIENT_BUFFER
-inline constexpr uint32_t kErrorBadPathname = 161;        // ERROR_BAD_PATHNAME
-inline constexpr uint32_t kErrorNameTooLong = 206;        // ERROR_FILENAME_EXCED_RANGE: path + name too long for the store
-inline constexpr uint32_t kErrorMoreData = 234;           // ERROR_MORE_DATA
-inline constexpr uint32_t kErrorNoMoreItems = 259;        // ERROR_NO_MORE_ITEMS
-inline constexpr uint32_t kErrorBadDb = 1009;             // ERROR_BADDB: the store is not a registry store
-inline constexpr uint32_t kErrorCantOpen = 1011;          // ERROR_CANTOPEN: the store cannot be opened
-inline constexpr uint32_t kErrorCantRead = 1012;          // ERROR_CANTREAD
-inline constexpr uint32_t kErrorCantWrite = 1013;         // ERROR_CANTWRITE
-inline constexpr uint32_t kErrorRegistryCorrupt = 1015;   // ERROR_REGISTRY_CORRUPT
-inline constexpr uint32_t kErrorRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
-inline constexpr uint32_t kErrorKeyDeleted = 1018;        // ERROR_KEY_DELETED: the open key was deleted
+// ---- Win32 status codes used by the registry (base/Win32Error.h) ----
+using base::kErrorSuccess;
+using base::kErrorFileNotFound;
+using base::kErrorAccessDenied;
+using base::kErrorInvalidHandle;
+using base::kErrorNotEnoughMemory;
+using base::kErrorInvalidData;
+using base::kErrorOutOfMemory;
+using base::kErrorNotSupported;
+using base::kErrorInvalidParameter;
+using base::kErrorDiskFull;
+using base::kErrorInsufficientBuffer;
+using base::kErrorBadPathname;
+using base::kErrorNameTooLong;
+using base::kErrorMoreData;
+using base::kErrorNoMoreItems;
+using base::kErrorBadDb;
+using base::kErrorCantOpen;
+using base::kErrorCantRead;
+using base::kErrorCantWrite;
+using base::kErrorRegistryCorrupt;
+using base::kErrorRegistryIoFailed;
+using base::kErrorKeyDeleted;
 
 // ---- value types (REG_*) ----
 inline constexpr uint32_t kRegNone = 0;

@@ -13,22 +13,24 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Win32Error.h"
+
 namespace glimmerpane::platform {
 
 using ModuleHandle = void*;
 
 // Win32 error codes these calls report.
-inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorPathNotFound = 3;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr uint32_t kErrorModNotFound = 126;
-inline constexpr uint32_t kErrorBadExeFormat = 193;
-inline constexpr uint32_t kErrorResourceDataNotFound = 1812;
-inline constexpr uint32_t kErrorResourceTypeNotFound = 1813;
-inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
+using base::kErrorSuccess;
+using base::kErrorFileNotFound;
+using base::kErrorPathNotFound;
+using base::kErrorInvalidHandle;
+using base::kErrorInvalidParameter;
+using base::kErrorInsufficientBuffer;
+using base::kErrorModNotFound;
+using base::kErrorBadExeFormat;
+using base::kErrorResourceDataNotFound;
+using base::kErrorResourceTypeNotFound;
+using base::kErrorResourceNameNotFound;
 
 // GetLastError / SetLastError of the calls below (per thread).
 uint32_t LastErrorCode();

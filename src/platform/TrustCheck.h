@@ -16,13 +16,16 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Win32Error.h"
+
 namespace glimmerpane::platform {
 
-inline constexpr uint32_t kTrustOk = 0;
-inline constexpr uint32_t kTrustFileNotFound = 2;
-inline constexpr uint32_t kTrustAccessDenied = 5;
-inline constexpr uint32_t kTrustInvalidParameter = 87;
-inline constexpr uint32_t kTrustNameTooLong = 206;
+// The verifier's answers, by the Win32 code each one is.
+inline constexpr uint32_t kTrustOk = base::kErrorSuccess;
+inline constexpr uint32_t kTrustFileNotFound = base::kErrorFileNotFound;
+inline constexpr uint32_t kTrustAccessDenied = base::kErrorAccessDenied;
+inline constexpr uint32_t kTrustInvalidParameter = base::kErrorInvalidParameter;
+inline constexpr uint32_t kTrustNameTooLong = base::kErrorNameTooLong;
 
 // Verifies path. On success *verifiedPath (when given) receives the path to load: on POSIX
 // the resolved path that was examined, so that nothing can be swapped in between; on

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "etwlogging/LogCall.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Vornik {
 
@@ -357,7 +357,7 @@ bool JSONParser::parse(const std::wstring& text) {
     }
     if (result.IsError()) {
         const rapidjson::ParseErrorCode code = numberTooBig ? rapidjson::kParseErrorNumberTooBig : result.Code();
-        const std::wstring reason = Kestrix::WideFromUtf8(rapidjson::GetParseError_En(code));
+        const std::wstring reason = glimmerpane::base::WideFromUtf8(rapidjson::GetParseError_En(code));
         GP_LOG_WARNING(kSource, function, L"JSON parse failed at offset %lu: %ls",
                        static_cast<unsigned long>(result.Offset()), reason.c_str());
         return false;

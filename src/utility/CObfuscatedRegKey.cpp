@@ -1,5 +1,6 @@
 // CObfuscatedRegKey.cpp - the scrambled storage form of value data.
 #include "utility/CObfuscatedRegKey.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 
@@ -14,7 +15,7 @@ uint8_t Mask(size_t i) { return static_cast<uint8_t>(0xA7 + 31 * i); }
 
 std::string CObfuscatedRegKeyImpl::Scramble(uint32_t type, const void* data, uint32_t size) {
     std::string stored(kMarker, sizeof kMarker);
-    for (int i = 0; i < 4; ++i) stored += static_cast<char>((type >> (8 * i)) & 0xFF);
+    glimmerpane::base::AppendLittleEndian(stored, type);
     const auto* bytes = static_cast<const uint8_t*>(data);
     for (uint32_t i = 0; i < size; ++i) stored += static_cast<char>(bytes[i] ^ Mask(i));
     return stored;
@@ -22,9 +23,7 @@ std::string CObfuscatedRegKeyImpl::Scramble(uint32_t type, const void* data, uin
 
 bool CObfuscatedRegKeyImpl::Unscramble(const std::string& stored, uint32_t* type, std::string* data) {
     if (stored.size() < 8 || std::memcmp(stored.data(), kMarker, sizeof kMarker) != 0) return false;
-    uint32_t t = 0;
-    for (int i = 3; i >= 0; --i) t = (t << 8) | static_cast<uint8_t>(stored[4 + i]);
-    *type = t;
+    *type = glimmerpane::base::LoadLe32(stored.data() + 4);
     data->resize(stored.size() - 8);
     for (size_t i = 0; i < data->size(); ++i) (*data)[i] = static_cast<char>(static_cast<uint8_t>(stored[8 + i]) ^ Mask(i));
     return true;

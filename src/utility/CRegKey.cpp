@@ -1,11 +1,13 @@
 // CRegKey.cpp - the registry key wrapper and its implementation over the platform registry.
 #include "utility/CRegKey.h"
+#include "base/Guid.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Kestrix {
 
@@ -19,71 +21,15 @@ constexpr uint32_t kInvalidData = reg::kErrorInvalidData;
 
 std::wstring_view NameOf(const wchar_t* name) { return name ? std::wstring_view(name) : std::wstring_view(); }
 
-// UTF-16LE bytes of text, plus terminators.
-std::string Utf16Bytes(std::wstring_view text) {
-    const std::u16string units = Utf16FromWide(text);
-    std::string bytes;
-    bytes.reserve(units.size() * 2 + 2);
-    for (char16_t u : units) {
-        bytes += static_cast<char>(u & 0xFF);
-        bytes += static_cast<char>(u >> 8);
-    }
-    return bytes;
-}
+std::string Utf16Bytes(std::wstring_view text) { return glimmerpane::base::Utf16LeBytesFromWide(text, false); }
 
-std::u16string UnitsOf(const uint8_t* bytes, size_t count) {
-    std::u16string units(count / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    return units;
-}
-
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
-
-bool ParseHex(std::wstring_view text, size_t digits, uint64_t* value) {
-    if (text.size() < digits) return false;
-    uint64_t v = 0;
-    for (size_t i = 0; i < digits; ++i) {
-        const int d = HexDigit(text[i]);
-        if (d < 0) return false;
-        v = (v << 4) | static_cast<uint64_t>(d);
-    }
-    *value = v;
-    return true;
-}
+std::u16string UnitsOf(const uint8_t* bytes, size_t count) { return glimmerpane::base::Utf16FromLeBytes(bytes, count); }
 
 }  // namespace
 
-std::wstring GuidToString(const GUID& guid) {
-    wchar_t text[40];
-    std::swprintf(text, 40, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.Data1, guid.Data2,
-                  guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-                  guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
-}
+std::wstring GuidToString(const GUID& guid) { return glimmerpane::base::GuidToText(guid); }
 
-bool GuidFromString(std::wstring_view text, GUID* guid) {
-    if (guid == nullptr || text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
-    if (text[9] != L'-' || text[14] != L'-' || text[19] != L'-' || text[24] != L'-') return false;
-    uint64_t d1, d2, d3, a, b;
-    if (!ParseHex(text.substr(1), 8, &d1) || !ParseHex(text.substr(10), 4, &d2) || !ParseHex(text.substr(15), 4, &d3) ||
-        !ParseHex(text.substr(20), 4, &a) || !ParseHex(text.substr(25), 12, &b)) {
-        return false;
-    }
-    GUID g;
-    g.Data1 = static_cast<uint32_t>(d1);
-    g.Data2 = static_cast<uint16_t>(d2);
-    g.Data3 = static_cast<uint16_t>(d3);
-    g.Data4[0] = static_cast<uint8_t>(a >> 8);
-    g.Data4[1] = static_cast<uint8_t>(a);
-    for (int i = 0; i < 6; ++i) g.Data4[2 + i] = static_cast<uint8_t>(b >> (8 * (5 - i)));
-    *guid = g;
-    return true;
-}
+bool GuidFromString(std::wstring_view text, GUID* guid) { return glimmerpane::base::GuidFromText(text, guid); }
 
 namespace internal {
 
@@ -171,7 +117,7 @@ uint32_t CRegKeyImpl::QueryDwordValue(const wchar_t* name, uint32_t* value) {
     if (status == reg::kErrorMoreData) return kInvalidData;
     if (status != kSuccess) return status;
     if (type != reg::kRegDword || size != sizeof bytes) return kInvalidData;
-    *value = static_cast<uint32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16)) | (static_cast<uint32_t>(bytes[3]) << 24);
+    *value = glimmerpane::base::LoadLe32(bytes);
     return kSuccess;
 }
 
@@ -183,9 +129,7 @@ uint32_t CRegKeyImpl::QueryQwordValue(const wchar_t* name, uint64_t* value) {
     if (status == reg::kErrorMoreData) return kInvalidData;
     if (status != kSuccess) return status;
     if (type != reg::kRegQword || size != sizeof bytes) return kInvalidData;
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | bytes[i];
-    *value = v;
+    *value = glimmerpane::base::LoadLe64(bytes);
     return kSuccess;
 }
 
@@ -234,7 +178,7 @@ uint32_t CRegKeyImpl::QueryStringValue(const wchar_t* name, wchar_t* buffer, uin
     }
     const std::u16string units = UnitsOf(raw.data(), bytes);
     if (bytes % 2 != 0 || units.back() != u'\0') return kInvalidData;
-    const std::wstring wide = WideFromUtf16(units);  // never longer than units
+    const std::wstring wide = glimmerpane::base::WideFromUtf16(units);  // never longer than units
     std::wmemcpy(buffer, wide.data(), wide.size());
     *chars = bytes / 2;
     return kSuccess;
@@ -255,7 +199,7 @@ uint32_t CRegKeyImpl::QueryMultiStringValue(const wchar_t* name, wchar_t* buffer
         const std::u16string units = UnitsOf(raw.data(), bytes);
         const size_t n = units.size();
         if (units[n - 1] != u'\0' || (n > 1 && units[n - 2] != u'\0')) return kInvalidData;
-        const std::wstring wide = WideFromUtf16(units);
+        const std::wstring wide = glimmerpane::base::WideFromUtf16(units);
         std::wmemcpy(buffer, wide.data(), wide.size());
     }
     *chars = bytes / 2;

@@ -22,19 +22,14 @@
 #include <string>
 
 #include "platform/Registry.h"
+#include "base/Guid.h"
 
 namespace Kestrix {
 
 using HKEY = glimmerpane::platform::RegKeyHandle;
 using glimmerpane::platform::RegFileTime;
 
-struct GUID {
-    uint32_t Data1 = 0;
-    uint16_t Data2 = 0;
-    uint16_t Data3 = 0;
-    uint8_t Data4[8] = {};
-    friend bool operator==(const GUID&, const GUID&) = default;
-};
+using GUID = glimmerpane::base::Guid;
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper-case hex), and its parser: true only for
 // exactly that shape (either case); *guid is untouched on failure.

@@ -1,5 +1,7 @@
 // IniFile.cpp - the INI reader and writer.
 #include "utility/IniFile.h"
+#include "base/CaseFold.h"
+#include "base/ByteOrder.h"
 
 #include <cwctype>
 #include <filesystem>
@@ -7,9 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Kestrix {
+
+namespace base = glimmerpane::base;
 
 namespace {
 
@@ -21,7 +25,7 @@ struct Loaded {
     bool crlf = false;
 };
 
-std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(Utf8FromWide(path)); }
+std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(base::Utf8FromWide(path)); }
 
 // 0 and the file's lines; 2 when missing, 223 when too large, 5 when unreadable.
 uint32_t Load(const std::wstring& path, Loaded& out) {
@@ -37,15 +41,12 @@ uint32_t Load(const std::wstring& path, Loaded& out) {
     std::wstring text;
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
         out.encoding = Encoding::Utf16;
-        std::u16string units((bytes.size() - 2) / 2, u'\0');
-        for (size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<char16_t>(uint8_t(bytes[2 + 2 * i]) | uint8_t(bytes[3 + 2 * i]) << 8);
-        text = WideFromUtf16(units);
+        text = base::WideFromUtf16LeBytes(bytes.data() + 2, bytes.size() - 2);
     } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         out.encoding = Encoding::Utf8Bom;
-        text = WideFromUtf8(std::string_view(bytes).substr(3));
+        text = base::WideFromUtf8(std::string_view(bytes).substr(3));
     } else {
-        text = WideFromUtf8(bytes);
+        text = base::WideFromUtf8(bytes);
     }
     size_t start = 0;
     while (start <= text.size()) {
@@ -69,12 +70,7 @@ std::wstring Trim(std::wstring_view s) {
     return std::wstring(s.substr(b, e - b));
 }
 
-bool SameName(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-    return true;
-}
+bool SameName(std::wstring_view a, std::wstring_view b) { return base::EqualsIgnoreCase(a, b); }
 
 // The section name of a "[name]" line, or nullopt.
 std::optional<std::wstring> SectionOf(const std::wstring& line) {
@@ -159,14 +155,10 @@ uint32_t IniFile::WriteString(const std::wstring& path, const std::wstring& sect
     for (const std::wstring& line : file.lines) text += line + (file.crlf ? L"\r\n" : L"\n");
     std::string bytes;
     if (file.encoding == Encoding::Utf16) {
-        bytes = "\xFF\xFE";
-        for (char16_t u : Utf16FromWide(text)) {
-            bytes.push_back(static_cast<char>(u & 0xFF));
-            bytes.push_back(static_cast<char>(u >> 8));
-        }
+        bytes = "\xFF\xFE" + base::Utf16LeBytesFromWide(text, false);
     } else {
         if (file.encoding == Encoding::Utf8Bom) bytes = "\xEF\xBB\xBF";
-        bytes += Utf8FromWide(text);
+        bytes += base::Utf8FromWide(text);
     }
     const auto target = FsPath(path);
     std::random_device random;

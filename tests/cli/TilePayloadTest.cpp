@@ -3,7 +3,7 @@
 
 #include "cli/TilePayload.h"
 #include "render/JSONParser.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 namespace {
@@ -21,14 +21,14 @@ std::string Payload(const std::vector<std::string>& xmls) {
     Vornik::JSONParser set;
     for (const std::string& xml : xmls) {
         Vornik::JSONParser tile;
-        tile.setString(L"xml", Kestrix::WideFromUtf8(xml));
+        tile.setString(L"xml", glimmerpane::base::WideFromUtf8(xml));
         set.appendToArray(L"tiles", tile);
     }
     set.setBool(L"clear_existing", true);
     Vornik::JSONParser envelope;
     envelope.setObject(L"viewer_payload", set);
     envelope.setString(L"viewer_type", L"corvane-uwp-live-tile");
-    return Kestrix::Utf8FromWide(envelope.toString());
+    return glimmerpane::base::Utf8FromWide(envelope.toString());
 }
 
 TEST(TilePayload, DecodesEveryTileInOrderWithBothBindings) {

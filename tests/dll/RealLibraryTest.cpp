@@ -13,7 +13,7 @@
 #include "platform/DynamicLibrary.h"
 #include "support/RecordingLogger.h"
 #include "utility/CObfuscatedRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Vornik {
 namespace {
@@ -26,7 +26,7 @@ using gptest::LogCapture;
 
 // The built libraries lie beside the test executable.
 fs::path Built(const wchar_t* base) {
-    return fs::path(Kestrix::Utf8FromWide(platform::ExecutableFolder() + platform::LibraryFileName(base)));
+    return fs::path(glimmerpane::base::Utf8FromWide(platform::ExecutableFolder() + platform::LibraryFileName(base)));
 }
 
 bool IsMapped(const fs::path& path) {
@@ -54,8 +54,8 @@ protected:
         return target;
     }
     std::unique_ptr<SharedLibrary> load(const fs::path& file) {
-        const LibraryDescriptor descriptor{Kestrix::WideFromUtf8(file.filename().string()),
-                                           {Kestrix::WideFromUtf8(folder.string())}};
+        const LibraryDescriptor descriptor{glimmerpane::base::WideFromUtf8(file.filename().string()),
+                                           {glimmerpane::base::WideFromUtf8(folder.string())}};
         return std::make_unique<SharedLibrary>(descriptor, nullptr, gptest::TestPathHelpers(registry.store), nullptr,
                                                nullptr, std::make_shared<Kestrix::CObfuscatedRegKey>(registry.store));
     }
@@ -131,7 +131,7 @@ TEST_F(RealLibrary, ABlockedVersionIsRefusedBeforeLoading) {
     EXPECT_THROW(load(file), ModuleException);
     EXPECT_FALSE(IsMapped(file));
     EXPECT_TRUE(capture.has(LogSeverity::Information,
-                            L"Blocked library: " + Kestrix::WideFromUtf8(file.string()) + L"."));
+                            L"Blocked library: " + glimmerpane::base::WideFromUtf8(file.string()) + L"."));
 }
 
 TEST_F(RealLibrary, ALibraryWithoutTheFourExportsIsUnloadedAgain) {
@@ -150,7 +150,7 @@ TEST_F(RealLibrary, ALibraryWithoutTheFourExportsIsUnloadedAgain) {
 TEST(BuiltLibraries, CarryTheirVersionInThePackageNote) {
     for (const wchar_t* base : {L"Glimmerpane", L"BusBroker", L"GPNResources"}) {
         Kestrix::FileVersionInfo info;
-        ASSERT_TRUE(info.Load(Kestrix::WideFromUtf8(Built(base).string()))) << Built(base);
+        ASSERT_TRUE(info.Load(glimmerpane::base::WideFromUtf8(Built(base).string()))) << Built(base);
         std::wstring version;
         EXPECT_EQ(info.GetString(version, L"FileVersion"), L"1.6.0") << Built(base);
     }

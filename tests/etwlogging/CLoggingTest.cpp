@@ -12,7 +12,7 @@
 #include "platform/LogFile.h"
 #include "support/TempRegistry.h"
 #include "utility/IniFile.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace ETWLogging {
 namespace {
@@ -24,7 +24,7 @@ public:
     explicit TempPlatform(std::wstring root) : root_(std::move(root)) {}
     uint32_t ProgramDataFolder(std::wstring* folder, bool create) override {
         *folder = root_ + L"/ProgramData";
-        if (create) fs::create_directories(Kestrix::Utf8FromWide(*folder));
+        if (create) fs::create_directories(glimmerpane::base::Utf8FromWide(*folder));
         return 0;
     }
     std::wstring ProcessImagePath() override { return L"/opt/app/gplogtest.bin"; }
@@ -47,7 +47,7 @@ std::wstring DecodeUtf16(const std::string& bytes) {
     std::u16string units;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
         units.push_back(static_cast<char16_t>(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
-    return Kestrix::WideFromUtf16(units);
+    return glimmerpane::base::WideFromUtf16(units);
 }
 
 class FileLogging : public ::testing::Test {
@@ -72,7 +72,7 @@ protected:
         return logger;
     }
     std::wstring LastIdx() const {
-        return Kestrix::IniFile::GetString(Kestrix::WideFromUtf8((folder / "log.ini").string()), L"Config",
+        return Kestrix::IniFile::GetString(glimmerpane::base::WideFromUtf8((folder / "log.ini").string()), L"Config",
                                            L"LastLogIdx")
             .value_or(L"(none)");
     }
@@ -148,8 +148,8 @@ TEST_F(FileLogging, InvalidPerProcessValueIsRewrittenAndGlobalDecides) {
     EXPECT_EQ(logger->GetMaxSize(), 524288u);
     EXPECT_EQ(logger->GetMaxEntries(), 5u);
     EXPECT_EQ(logger->GetSeverity(), 3u);
-    const std::wstring local = Kestrix::WideFromUtf8((folder / "log.ini").string());
-    const std::wstring global = Kestrix::WideFromUtf8((base / "log.ini").string());
+    const std::wstring local = glimmerpane::base::WideFromUtf8((folder / "log.ini").string());
+    const std::wstring global = glimmerpane::base::WideFromUtf8((base / "log.ini").string());
     EXPECT_EQ(Kestrix::IniFile::GetString(local, L"Config", L"MaxSize"), L"262144");
     EXPECT_EQ(Kestrix::IniFile::GetString(local, L"Config", L"Severity"), L"3");
     EXPECT_EQ(Kestrix::IniFile::GetString(global, L"Config", L"Severity"), L"3");
@@ -285,7 +285,7 @@ TEST_F(FileLogging, ThreadsOfOneProcessShareTheSetWithoutLoss) {
     auto counts = CountLines(folder, &malformed);
     EXPECT_EQ(malformed, 0);
     EXPECT_EQ(counts.size(), 4000u);
-    for (auto& [line, n] : counts) EXPECT_EQ(n, 1) << Kestrix::Utf8FromWide(line);
+    for (auto& [line, n] : counts) EXPECT_EQ(n, 1) << glimmerpane::base::Utf8FromWide(line);
 }
 
 // Runs inside a child process started by the test below.
@@ -293,14 +293,14 @@ TEST(FileLoggingHelper, WriteLinesForParent) {
     const char* root = std::getenv("GP_FILE_LOG_HELPER_ROOT");
     const char* who = std::getenv("GP_FILE_LOG_HELPER_NAME");
     if (root == nullptr || who == nullptr) GTEST_SKIP() << "runs only as the helper of a two-process test";
-    CLogging logger(std::make_shared<TempPlatform>(Kestrix::WideFromUtf8(root)));
+    CLogging logger(std::make_shared<TempPlatform>(glimmerpane::base::WideFromUtf8(root)));
     ASSERT_EQ(logger.Initialize(L"grp", nullptr, nullptr, nullptr), 0u);
-    WriteLines(logger, Kestrix::WideFromUtf8(who), kLinesPerWriter);
+    WriteLines(logger, glimmerpane::base::WideFromUtf8(who), kLinesPerWriter);
 }
 
 TEST_F(FileLogging, TwoProcessesWriteOneSetWithoutLossOrInterleaving) {
     WriteIni(base / "log.ini", "[Config]\nMaxSize=10485760\n");
-    const std::string self = Kestrix::Utf8FromWide(glimmerpane::platform::ProcessImagePath());
+    const std::string self = glimmerpane::base::Utf8FromWide(glimmerpane::platform::ProcessImagePath());
     ASSERT_FALSE(self.empty());
     const std::string common = "GP_FILE_LOG_HELPER_ROOT='" + temp.path().string() + "' '" + self +
                                "' --gtest_filter=FileLoggingHelper.WriteLinesForParent >/dev/null";
@@ -316,7 +316,7 @@ TEST_F(FileLogging, TwoProcessesWriteOneSetWithoutLossOrInterleaving) {
     EXPECT_EQ(duplicates, 0);
     for (const char* who : {"P1", "P2"})
         for (int i : {0, kLinesPerWriter / 2, kLinesPerWriter - 1})
-            EXPECT_EQ(counts.count(Kestrix::WideFromUtf8(who) + L" line " + std::to_wstring(i)), 1u) << who << i;
+            EXPECT_EQ(counts.count(glimmerpane::base::WideFromUtf8(who) + L" line " + std::to_wstring(i)), 1u) << who << i;
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ class Module {
 public:
     Module() {
         uint32_t error = 0;
-        library_ = LoadSharedLibrary(Kestrix::WideFromUtf8(GP_MODULE_PATH), &error);
+        library_ = LoadSharedLibrary(glimmerpane::base::WideFromUtf8(GP_MODULE_PATH), &error);
         if (!library_) return;
         auto create = reinterpret_cast<CreateObjectFn>(FindSymbol(library_, "CreateObject", &error));
         table_ = create ? static_cast<const ModuleFunctionTable*>(create(1006000)) : nullptr;
@@ -90,7 +90,7 @@ std::vector<std::wstring> Drive(void* busHandle, const MessageBusFunctions* func
         if (name.rfind(L"Core.", 0) == 0) ++expected;
         // One message at a time: each payload is waited for, so the two runs cannot differ
         // by how deliveries on different subscriptions interleave.
-        EXPECT_TRUE(payloads(expected).size() >= expected) << "no payload after " << Kestrix::Utf8FromWide(name);
+        EXPECT_TRUE(payloads(expected).size() >= expected) << "no payload after " << glimmerpane::base::Utf8FromWide(name);
     }
     EXPECT_EQ(t->StopModule(handle), 0u);
     EXPECT_EQ(t->UninitializeModule(handle), 0u);
@@ -138,7 +138,7 @@ TEST(BusParity, BusBrokerAndFakeBusCarryTheSamePayloads) {
 
     // Through BusBroker.so, loaded as a host loads it.
     uint32_t error = 0;
-    void* broker = LoadSharedLibrary(Kestrix::WideFromUtf8(GP_BUS_PATH), &error);
+    void* broker = LoadSharedLibrary(glimmerpane::base::WideFromUtf8(GP_BUS_PATH), &error);
     ASSERT_NE(broker, nullptr);
     auto create = reinterpret_cast<CreateObjectFn>(FindSymbol(broker, "CreateObject", &error));
     ASSERT_NE(create, nullptr);

@@ -27,7 +27,7 @@
 #include "support/TempRegistry.h"
 #include "utility/CObfuscatedRegKey.h"
 #include "utility/CRegKey.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ public:
     }
 
     std::shared_ptr<platform::RegistryStore> registry() {
-        return platform::OpenRegistryStore(Kestrix::WideFromUtf8((prefix / "registry").string()));
+        return platform::OpenRegistryStore(glimmerpane::base::WideFromUtf8((prefix / "registry").string()));
     }
     fs::path bus() const { return folder / fs::path(GP_BUS_PATH).filename(); }
 
@@ -224,7 +224,7 @@ TEST_F(HostFolder, TheInstallFolderFromTheRegistryIsTheSecondPlaceToLook) {
     {
         Kestrix::CRegKey key(std::make_shared<Kestrix::internal::CRegKeyImpl>(registry()));
         ASSERT_EQ(key.Create(platform::HkeyLocalMachine(), L"SOFTWARE\\Corvane\\Plinthos"), 0u);
-        ASSERT_EQ(key.SetStringValue(L"Install Dir", Kestrix::WideFromUtf8(install.string()).c_str()), 0u);
+        ASSERT_EQ(key.SetStringValue(L"Install Dir", glimmerpane::base::WideFromUtf8(install.string()).c_str()), 0u);
     }
     const HostRun result = run();
     EXPECT_EQ(result.values.at("initialize"), "0x00000000");

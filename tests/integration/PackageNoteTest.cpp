@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "utility/FileVersionInfo.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ namespace {
 TEST(PackageNote, ModuleReportsItsVersion) {
     for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
         Kestrix::FileVersionInfo info;
-        ASSERT_TRUE(info.Load(Kestrix::WideFromUtf8(GP_MODULE_PATH)));
+        ASSERT_TRUE(info.Load(glimmerpane::base::WideFromUtf8(GP_MODULE_PATH)));
         std::wstring value;
         EXPECT_EQ(info.GetString(value, name), L"1.6.0") << name;
     }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/TempRegistry.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ protected:
     }
     static std::string Utf16File(const std::wstring& text) {
         std::string out = "\xFF\xFE";
-        for (char16_t u : Kestrix::Utf16FromWide(text)) {
+        for (char16_t u : glimmerpane::base::Utf16FromWide(text)) {
             out += static_cast<char>(u & 0xFF);
             out += static_cast<char>(u >> 8);
         }

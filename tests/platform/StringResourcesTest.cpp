@@ -9,7 +9,7 @@
 #include "platform/LanguageIds.h"
 #include "platform/MuiResourceLoader.h"
 #include "render/TestEnvironment.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 namespace {
@@ -100,7 +100,7 @@ TEST_F(StringResourcesTest, ALibraryWithoutTableHasNoStrings) {
 TEST(StringResourcesLoadTest, MissingAndInvalidLibrariesFailWithWin32Codes) {
     EXPECT_EQ(LoadResourceLibrary(gptest::TestLibraryFolder() + L"NoSuch.so"), nullptr);
     EXPECT_EQ(LastErrorCode(), kErrorModNotFound);
-    const std::wstring notALibrary = Kestrix::WideFromUtf8(gptest::SourceFolder()) + L"resources/GPNResources.rc";
+    const std::wstring notALibrary = glimmerpane::base::WideFromUtf8(gptest::SourceFolder()) + L"resources/GPNResources.rc";
     EXPECT_EQ(LoadResourceLibrary(notALibrary), nullptr);
     EXPECT_EQ(LastErrorCode(), kErrorBadExeFormat);
     EXPECT_TRUE(PathExists(notALibrary));
@@ -174,7 +174,7 @@ TEST(MuiResourceLoaderTest, TheRuntimeUnderCommonProgramFilesServesLoads) {
     ScopedEnvironment env;
     std::wstring folder = gptest::TestLibraryFolder();
     folder.pop_back();
-    env.language("de_DE.UTF-8").set("CommonProgramFiles", Kestrix::Utf8FromWide(folder));
+    env.language("de_DE.UTF-8").set("CommonProgramFiles", glimmerpane::base::Utf8FromWide(folder));
     const std::vector<std::wstring> candidates = MuiResourceLoader::DefaultCandidates();
     ASSERT_EQ(candidates.size(), 2u);
     EXPECT_EQ(candidates[0], folder + L"/Corvane/Platform/CvRtMui.so");

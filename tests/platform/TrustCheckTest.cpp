@@ -11,7 +11,7 @@
 
 #include "platform/TrustCheck.h"
 #include "support/TempRegistry.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ protected:
         }
     }
     const fs::path& root() const { return temp.path(); }
-    static uint32_t check(const fs::path& path) { return platform::VerifyTrustedFile(Kestrix::WideFromUtf8(path.string())); }
+    static uint32_t check(const fs::path& path) { return platform::VerifyTrustedFile(glimmerpane::base::WideFromUtf8(path.string())); }
 
     gptest::TempFolder temp;
 };
@@ -53,10 +53,10 @@ TEST_P(TrustCheckCases, AnswersWithTheExpectedCode) {
     const fs::path path = GetParam().arrange(root());
     std::wstring reason;
     std::wstring verified;
-    const uint32_t code = platform::VerifyTrustedFile(Kestrix::WideFromUtf8(path.string()), &verified, &reason);
-    EXPECT_EQ(code, GetParam().expected) << Kestrix::Utf8FromWide(reason);
+    const uint32_t code = platform::VerifyTrustedFile(glimmerpane::base::WideFromUtf8(path.string()), &verified, &reason);
+    EXPECT_EQ(code, GetParam().expected) << glimmerpane::base::Utf8FromWide(reason);
     if (code == 0) {
-        EXPECT_EQ(fs::path(Kestrix::Utf8FromWide(verified)), fs::canonical(path));
+        EXPECT_EQ(fs::path(glimmerpane::base::Utf8FromWide(verified)), fs::canonical(path));
     } else {
         EXPECT_FALSE(reason.empty());
         EXPECT_TRUE(verified.empty());

@@ -11,7 +11,7 @@
 #include "render/PlaceholderScanner.h"
 #include "render/TestEnvironment.h"
 #include "support/RecordingLogger.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Vornik {
 namespace {
@@ -35,7 +35,7 @@ bool Render(const std::map<uint32_t, std::wstring>& strings, std::wstring& xml, 
 
 // Parses XML with libxml2; returns the concatenated text of the document, or nullopt.
 std::optional<std::string> ParseXml(const std::wstring& xml) {
-    const std::string utf8 = Kestrix::Utf8FromWide(xml);
+    const std::string utf8 = glimmerpane::base::Utf8FromWide(xml);
     xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), "tile.xml", "UTF-8",
                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc == nullptr) return std::nullopt;
@@ -109,8 +109,8 @@ TEST(PlaceHoldersTest, TilesFailWithEmptyXmlAndTheirRecords) {
         for (const std::wstring& record : c.records) {
             const auto found = capture.containing(record);
             std::string all;
-            for (const auto& r : capture.records()) all += Kestrix::Utf8FromWide(r.message) + "\n";
-            ASSERT_EQ(found.size(), 1u) << Kestrix::Utf8FromWide(record) << "\nrecords:\n" << all;
+            for (const auto& r : capture.records()) all += glimmerpane::base::Utf8FromWide(r.message) + "\n";
+            ASSERT_EQ(found.size(), 1u) << glimmerpane::base::Utf8FromWide(record) << "\nrecords:\n" << all;
             EXPECT_EQ(found[0].severity, LogSeverity::Warning);
         }
     }
@@ -202,7 +202,7 @@ TEST(PlaceHoldersTest, TextIsEscapedSoQuotesAmpersandsAndLineBreaksKeepTheXmlWel
     EXPECT_NE(xml.find(L"&quot;Quoted&quot; &amp; &lt;b&gt;bold&lt;/b&gt;\nl&apos;\u00e9t\u00e9"), std::wstring::npos);
     const auto text = ParseXml(xml);
     ASSERT_TRUE(text.has_value());
-    EXPECT_EQ(*text, Kestrix::Utf8FromWide(caption + L"MBWCWB"));
+    EXPECT_EQ(*text, glimmerpane::base::Utf8FromWide(caption + L"MBWCWB"));
 }
 
 TEST(PlaceHoldersTest, DefaultResourceLibraryNeedsTheModuleLoaded) {
@@ -238,9 +238,9 @@ TEST(PlaceHoldersTest, EveryContentRendersInEveryShippedLanguage) {
                 SCOPED_TRACE(testing::Message() << language.locale << " content " << content << " count " << count);
                 std::wstring xml;
                 ASSERT_TRUE(engine.getTileXML(xml, content, state));
-                EXPECT_FALSE(findPlaceholder(xml).found()) << Kestrix::Utf8FromWide(xml);
+                EXPECT_FALSE(findPlaceholder(xml).found()) << glimmerpane::base::Utf8FromWide(xml);
                 const auto text = ParseXml(xml);
-                ASSERT_TRUE(text.has_value()) << Kestrix::Utf8FromWide(xml);
+                ASSERT_TRUE(text.has_value()) << glimmerpane::base::Utf8FromWide(xml);
                 EXPECT_NE(xml.find(L"binding template=\"TileMedium\""), std::wstring::npos);
                 EXPECT_NE(xml.find(L"binding template=\"TileWide\""), std::wstring::npos);
                 EXPECT_NE(xml.find(L"src=\"" + *findTileImage(findTileResources(content)->image) + L"\""),

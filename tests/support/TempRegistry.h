@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Registry.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace gptest {
 
@@ -27,7 +27,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::wstring wide(const std::string& child = "") const {
-        return Kestrix::WideFromUtf8((child.empty() ? path_ : path_ / child).string());
+        return glimmerpane::base::WideFromUtf8((child.empty() ? path_ : path_ / child).string());
     }
 
 private:

@@ -11,7 +11,7 @@
 
 #include "platform/FileSystem.h"
 #include "utility/FileVersionInfo.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace Kestrix {
 namespace {
@@ -34,7 +34,7 @@ public:
         auto it = files.find(path);
         if (it == files.end()) return false;
         // The block names its file so queries can find the resource again.
-        const std::string key = Utf8FromWide(path);
+        const std::string key = glimmerpane::base::Utf8FromWide(path);
         block.assign(key.begin(), key.end());
         return true;
     }
@@ -55,7 +55,7 @@ public:
 
 private:
     const Resource* Find(const std::vector<uint8_t>& block) {
-        auto it = files.find(WideFromUtf8(std::string(block.begin(), block.end())));
+        auto it = files.find(glimmerpane::base::WideFromUtf8(std::string(block.begin(), block.end())));
         return it == files.end() ? nullptr : &it->second;
     }
 };
@@ -136,7 +136,7 @@ TEST(FileVersionInfo, FilesWithoutPackageNoteHaveNoVersion) {
     for (const std::string& content : {std::string("plain text, not ELF"), elfHeaderOnly, std::string()}) {
         std::ofstream(path, std::ios::binary) << content;
         FileVersionInfo info;
-        EXPECT_FALSE(info.Load(WideFromUtf8(path))) << content.size();
+        EXPECT_FALSE(info.Load(glimmerpane::base::WideFromUtf8(path))) << content.size();
     }
     std::remove(path.c_str());
     FileVersionInfo missing;

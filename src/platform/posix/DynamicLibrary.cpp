@@ -6,7 +6,7 @@
 
 #include <climits>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -18,10 +18,10 @@ constexpr uint32_t kProcNotFound = 127;
 }  // namespace
 
 LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error) {
-    void* library = dlopen(Kestrix::Utf8FromWide(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(glimmerpane::base::Utf8FromWide(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* text = dlerror();
-        t_lastError = text ? Kestrix::WideFromUtf8(text) : L"";
+        t_lastError = text ? glimmerpane::base::WideFromUtf8(text) : L"";
         if (error) *error = kModNotFound;
     }
     return library;
@@ -32,7 +32,7 @@ void* FindSymbol(LibraryHandle library, const char* name, uint32_t* error) {
     void* symbol = library ? dlsym(library, name) : nullptr;
     if (symbol == nullptr) {
         const char* text = dlerror();
-        t_lastError = text ? Kestrix::WideFromUtf8(text) : L"";
+        t_lastError = text ? glimmerpane::base::WideFromUtf8(text) : L"";
         if (error) *error = kProcNotFound;
     }
     return symbol;
@@ -50,14 +50,14 @@ std::wstring ExecutableFolder() {
     if (length <= 0) return L"./";
     std::string path(buffer, static_cast<size_t>(length));
     path.erase(path.find_last_of('/') + 1);
-    return Kestrix::WideFromUtf8(path);
+    return glimmerpane::base::WideFromUtf8(path);
 }
 
 std::wstring ExecutablePath(size_t maxChars) {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
     if (length <= 0) return std::wstring();
-    std::wstring path = Kestrix::WideFromUtf8(std::string(buffer, static_cast<size_t>(length)));
+    std::wstring path = glimmerpane::base::WideFromUtf8(std::string(buffer, static_cast<size_t>(length)));
     if (path.size() > maxChars) return std::wstring();
     return path;
 }

@@ -13,6 +13,8 @@
 // against a child process that inherited the variable.
 #include "platform/EventTrace.h"
 
+#include "base/Win32Error.h"
+
 #include <dlfcn.h>
 #include <sys/auxv.h>
 #include <sys/syscall.h>
@@ -35,9 +37,9 @@ namespace glimmerpane::platform {
 
 namespace {
 
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorInvalidParameter = 87;
+using base::kErrorInvalidHandle;
+using base::kErrorInvalidParameter;
+using base::kErrorNotEnoughMemory;
 constexpr size_t kQueueCapacity = 65536;
 constexpr uint32_t kBufferMagic = 0x47505443;  // "GPTC"
 

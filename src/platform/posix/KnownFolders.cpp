@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "platform/Prefix.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -16,7 +16,7 @@ namespace {
 std::wstring AbsoluteEnv(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr || value[0] != '/') return std::wstring();
-    std::wstring text = Kestrix::WideFromUtf8(value);
+    std::wstring text = glimmerpane::base::WideFromUtf8(value);
     while (text.size() > 1 && text.back() == L'/') text.pop_back();
     return text;
 }
@@ -25,7 +25,7 @@ std::wstring ProfileFolder() {
     std::wstring home = AbsoluteEnv("HOME");
     if (!home.empty()) return home;
     if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return Kestrix::WideFromUtf8(entry->pw_dir);
+        return glimmerpane::base::WideFromUtf8(entry->pw_dir);
     }
     return std::wstring();
 }

@@ -20,7 +20,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Prefix.h"
 #include "platform/StringResources.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -42,7 +42,7 @@ uint32_t FromErrno(int error) {
     }
 }
 
-std::string Narrow(const std::wstring& path) { return Kestrix::Utf8FromWide(path); }
+std::string Narrow(const std::wstring& path) { return glimmerpane::base::Utf8FromWide(path); }
 
 uint32_t MakeFolders(const std::string& path) {
     if (path.empty()) return 87;
@@ -198,7 +198,7 @@ bool DebugOutputEnabled() { return std::getenv("GLIMMERPANE_DEBUG_OUTPUT") != nu
 
 void OutputDebugText(const std::wstring& text) {
     if (!DebugOutputEnabled()) return;
-    const std::string bytes = Kestrix::Utf8FromWide(text);
+    const std::string bytes = glimmerpane::base::Utf8FromWide(text);
     // One write keeps concurrent lines whole.
     const ssize_t ignored = ::write(STDERR_FILENO, bytes.data(), bytes.size());
     (void)ignored;

@@ -1,6 +1,8 @@
 // OSVersion.cpp (POSIX side) - version facts of Linux and the ELF package-metadata note.
 #include "platform/OSVersion.h"
 
+#include "base/CaseFold.h"
+
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +15,7 @@
 #include <cstring>
 #include <cwctype>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -59,7 +61,7 @@ OSVersionRecord RunningSystem() {
 
 class File {
 public:
-    explicit File(const std::wstring& path) : fd_(::open(Kestrix::Utf8FromWide(path).c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit File(const std::wstring& path) : fd_(::open(glimmerpane::base::Utf8FromWide(path).c_str(), O_RDONLY | O_CLOEXEC)) {}
     ~File() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -143,12 +145,7 @@ bool ReadPackageNote(const std::wstring& path, std::vector<uint8_t>& out) {
     return false;
 }
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-    return true;
-}
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) { return base::EqualsIgnoreCase(a, b); }
 
 }  // namespace
 
@@ -207,7 +204,7 @@ bool QueryVersionString(const std::vector<uint8_t>& block, const std::wstring& s
     if (json.HasParseError() || !json.IsObject()) return false;
     auto member = json.FindMember("version");
     if (member == json.MemberEnd() || !member->value.IsString()) return false;
-    value = Kestrix::WideFromUtf8(std::string_view(member->value.GetString(), member->value.GetStringLength()));
+    value = glimmerpane::base::WideFromUtf8(std::string_view(member->value.GetString(), member->value.GetStringLength()));
     return !value.empty();
 }
 

@@ -26,7 +26,8 @@
 
 #include "platform/Prefix.h"
 #include "platform/RegistryProbe.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
+#include "base/ByteOrder.h"
 
 namespace glimmerpane::platform {
 
@@ -68,7 +69,7 @@ std::string Folded(std::wstring_view name) {
         if (c >= 0x80) {
             std::wstring upper(name);
             for (wchar_t& u : upper) u = FoldChar(u);
-            return Kestrix::Utf8FromWide(upper);
+            return glimmerpane::base::Utf8FromWide(upper);
         }
         folded.push_back(static_cast<char>(FoldChar(c)));
     }
@@ -104,12 +105,10 @@ uint32_t FromLmdb(int rc) {
 MDB_val Val(const std::string& s) { return MDB_val{s.size(), const_cast<char*>(s.data())}; }
 std::string_view View(const MDB_val& v) { return {static_cast<const char*>(v.mv_data), v.mv_size}; }
 
-void PutU32(std::string& out, uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); }
-void PutU64(std::string& out, uint64_t v) { for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); }
+void PutU32(std::string& out, uint32_t v) { base::AppendLittleEndian(out, v); }
+void PutU64(std::string& out, uint64_t v) { base::AppendLittleEndian(out, v); }
 uint64_t GetLe(std::string_view s, size_t at, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
-    return v;
+    return bytes == 8 ? base::LoadLe64(s.data() + at) : base::LoadLe32(s.data() + at);
 }
 
 // ---- the shared environment of one folder ----
@@ -321,9 +320,9 @@ public:
                 if (!KeyExists(txn, e, path)) {
                     std::string record;
                     PutU64(record, now);
-                    record += Kestrix::Utf8FromWide(part);
+                    record += glimmerpane::base::Utf8FromWide(part);
                     std::string child = ChildKey(parent, folded);
-                    std::string original = Kestrix::Utf8FromWide(part);
+                    std::string original = glimmerpane::base::Utf8FromWide(part);
                     if (uint32_t s = Put(txn, e.keys, path, record); s != kErrorSuccess) return s;
                     if (uint32_t s = Put(txn, e.children, child, original); s != kErrorSuccess) return s;
                     if (uint32_t s = Touch(txn, e, parent, now); s != kErrorSuccess) return s;
@@ -415,7 +414,7 @@ public:
         if (uint32_t s = Lookup(key, &state); s != kErrorSuccess) return s;
         if (!(state.access & kKeySetValue)) return kErrorAccessDenied;
         const std::string valueKey = ChildKey(state.folded, Folded(name));
-        const std::string original = Kestrix::Utf8FromWide(name);
+        const std::string original = glimmerpane::base::Utf8FromWide(name);
         std::string record;
         record.reserve(8 + original.size() + size);
         PutU32(record, type);
@@ -457,7 +456,7 @@ public:
                 original = v;
             });
             if (s != kErrorSuccess) return s;
-            if (name) *name = Kestrix::WideFromUtf8(original);
+            if (name) *name = glimmerpane::base::WideFromUtf8(original);
             if (lastWrite) *lastWrite = LastWrite(txn, e, state.folded + '\\' + childFolded);
             return kErrorSuccess;
         });
@@ -478,7 +477,7 @@ public:
                 }
                 const size_t nameLength = GetLe(record, 4, 4);
                 if (type) *type = static_cast<uint32_t>(GetLe(record, 0, 4));
-                if (name) *name = Kestrix::WideFromUtf8(record.substr(8, nameLength));
+                if (name) *name = glimmerpane::base::WideFromUtf8(record.substr(8, nameLength));
                 if (data) data->assign(record.substr(8 + nameLength));
             });
             return s != kErrorSuccess ? s : status;
@@ -496,7 +495,7 @@ public:
             uint32_t s = ForEachChild(txn, e.children, state.folded, [&](std::string_view, std::string_view v) {
                 ++info->subKeyCount;
                 info->maxSubKeyLength = std::max<uint32_t>(info->maxSubKeyLength,
-                    static_cast<uint32_t>(Kestrix::Utf16Length(Kestrix::WideFromUtf8(v))));
+                    static_cast<uint32_t>(glimmerpane::base::Utf16Length(glimmerpane::base::WideFromUtf8(v))));
             });
             if (s != kErrorSuccess) return s;
             return ForEachChild(txn, e.values, state.folded, [&](std::string_view, std::string_view r) {
@@ -504,7 +503,7 @@ public:
                 const size_t n = GetLe(r, 4, 4);
                 ++info->valueCount;
                 info->maxValueNameLength = std::max<uint32_t>(info->maxValueNameLength,
-                    static_cast<uint32_t>(Kestrix::Utf16Length(Kestrix::WideFromUtf8(r.substr(8, n)))));
+                    static_cast<uint32_t>(glimmerpane::base::Utf16Length(glimmerpane::base::WideFromUtf8(r.substr(8, n)))));
                 info->maxValueDataSize = std::max<uint32_t>(info->maxValueDataSize, static_cast<uint32_t>(r.size() - 8 - n));
             });
         });
@@ -524,7 +523,7 @@ public:
                 MDB_val k = Val(prefix), v{};
                 if (mdb_get(txn, e.keys, &k, &v) != MDB_SUCCESS || v.mv_size < 8) return kErrorRegistryCorrupt;
                 *path += L'\\';
-                *path += Kestrix::WideFromUtf8(View(v).substr(8));
+                *path += glimmerpane::base::WideFromUtf8(View(v).substr(8));
                 pos = next;
             }
             return kErrorSuccess;
@@ -791,7 +790,7 @@ std::wstring_view PredefinedKeyName(RegKeyHandle key) {
 }
 
 std::shared_ptr<RegistryStore> OpenRegistryStore(const std::wstring& folder, const RegistryStoreOptions& options) {
-    std::string path = Kestrix::Utf8FromWide(folder);
+    std::string path = glimmerpane::base::Utf8FromWide(folder);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return std::make_shared<PosixRegistryStore>(std::move(path), options);
 }
@@ -803,7 +802,7 @@ std::string RegistryEngineKey(RegKeyHandle root, std::wstring_view keyPath, std:
 }
 
 uint32_t RegistryEngineRead(const std::wstring& folder, const std::string& engineKey, uint32_t* size) {
-    std::string path = Kestrix::Utf8FromWide(folder);
+    std::string path = glimmerpane::base::Utf8FromWide(folder);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::shared_ptr<Env> e;
     if (uint32_t s = OpenEnv(path, RegistryStoreOptions{}.initialMapSize, &e); s != kErrorSuccess) return s;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -48,7 +48,7 @@ std::string PrefixUtf8() {
 
 }  // namespace
 
-std::wstring PrefixFolder() { return Kestrix::WideFromUtf8(PrefixUtf8()); }
+std::wstring PrefixFolder() { return glimmerpane::base::WideFromUtf8(PrefixUtf8()); }
 
 std::wstring PrefixPath(const std::wstring& relative) {
     std::wstring path = PrefixFolder();

@@ -1,6 +1,8 @@
 // Process.cpp (POSIX side) - process and login session ids.
 #include "platform/Process.h"
 
+#include "base/Win32Error.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +14,8 @@ namespace glimmerpane::platform {
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
 bool SessionIdOfProcess(uint32_t processId, uint32_t* sessionId, uint32_t* error) {
-    constexpr uint32_t kInvalidParameter = 87;
-    constexpr uint32_t kNotFound = 2;
+    constexpr uint32_t kInvalidParameter = base::kErrorInvalidParameter;
+    constexpr uint32_t kNotFound = base::kErrorFileNotFound;
     if (sessionId == nullptr) {
         if (error) *error = kInvalidParameter;
         return false;

@@ -2,6 +2,8 @@
 // string table, and loaded-module lookup through the dynamic loader.
 #include "platform/StringResources.h"
 
+#include "base/CaseFold.h"
+
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
@@ -16,7 +18,7 @@
 
 #include "glimmerpane/resource_table.h"
 #include "platform/LanguageIds.h"
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -36,11 +38,7 @@ std::string BaseName(const std::string& path) {
 }
 
 // Windows compares module names without regard to letter case; so do we.
-bool SameFileName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
+bool SameFileName(const std::string& a, const std::string& b) { return base::EqualsIgnoreAsciiCase(a, b); }
 
 // A handle for an object that is already loaded, without keeping a reference: RTLD_NOLOAD
 // adds one, which we give back at once.
@@ -73,7 +71,7 @@ uint32_t LastErrorCode() { return t_lastError; }
 void SetLastErrorCode(uint32_t code) { t_lastError = code; }
 
 ModuleHandle LoadResourceLibrary(const std::wstring& path) {
-    const std::string narrow = Kestrix::Utf8FromWide(path);
+    const std::string narrow = glimmerpane::base::Utf8FromWide(path);
     void* handle = dlopen(narrow.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         struct stat info {};
@@ -138,7 +136,7 @@ ModuleHandle FindLoadedModule(const std::wstring& fileName) {
         bool found = false;
         bool holdsSelf = false;
         uintptr_t self = 0;
-    } search{Kestrix::Utf8FromWide(fileName), {}, false, false, reinterpret_cast<uintptr_t>(&FindLoadedModule)};
+    } search{glimmerpane::base::Utf8FromWide(fileName), {}, false, false, reinterpret_cast<uintptr_t>(&FindLoadedModule)};
     if (search.wanted.empty()) {
         t_lastError = kErrorInvalidParameter;
         return nullptr;
@@ -204,7 +202,7 @@ uint32_t LoadedModuleFileName(ModuleHandle module, wchar_t* buffer, uint32_t siz
         t_lastError = kErrorFileNotFound;
         return 0;
     }
-    const std::wstring wide = Kestrix::WideFromUtf8(path);
+    const std::wstring wide = glimmerpane::base::WideFromUtf8(path);
     if (wide.size() >= size) {
         std::copy_n(wide.data(), size - 1, buffer);
         buffer[size - 1] = L'\0';
@@ -219,7 +217,7 @@ uint32_t LoadedModuleFileName(ModuleHandle module, wchar_t* buffer, uint32_t siz
 
 bool PathExists(const std::wstring& path) {
     struct stat info {};
-    if (stat(Kestrix::Utf8FromWide(path).c_str(), &info) == 0) return true;
+    if (stat(glimmerpane::base::Utf8FromWide(path).c_str(), &info) == 0) return true;
     t_lastError = errno == ENOENT ? kErrorFileNotFound : kErrorPathNotFound;
     return false;
 }

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -38,19 +38,19 @@ uint32_t CheckFolder(const std::string& folder, std::wstring* reason) {
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) {
         const int error = errno;
-        if (reason) *reason = L"cannot examine folder " + Kestrix::WideFromUtf8(folder);
+        if (reason) *reason = L"cannot examine folder " + glimmerpane::base::WideFromUtf8(folder);
         return CodeOfErrno(error);
     }
     if (!S_ISDIR(info.st_mode)) {
-        if (reason) *reason = L"not a folder: " + Kestrix::WideFromUtf8(folder);
+        if (reason) *reason = L"not a folder: " + glimmerpane::base::WideFromUtf8(folder);
         return kTrustFileNotFound;
     }
     if (!OwnerTrusted(info)) {
-        if (reason) *reason = L"folder owned by another user: " + Kestrix::WideFromUtf8(folder);
+        if (reason) *reason = L"folder owned by another user: " + glimmerpane::base::WideFromUtf8(folder);
         return kTrustAccessDenied;
     }
     if (WritableByOthers(info) && !(info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0)) {
-        if (reason) *reason = L"folder writable by others: " + Kestrix::WideFromUtf8(folder);
+        if (reason) *reason = L"folder writable by others: " + glimmerpane::base::WideFromUtf8(folder);
         return kTrustAccessDenied;
     }
     return kTrustOk;
@@ -80,7 +80,7 @@ uint32_t VerifyTrustedFile(const std::wstring& path, std::wstring* verifiedPath,
         if (reason) *reason = L"empty path";
         return kTrustInvalidParameter;
     }
-    const std::string given = Kestrix::Utf8FromWide(path);
+    const std::string given = glimmerpane::base::Utf8FromWide(path);
     if (given.size() >= PATH_MAX) {
         if (reason) *reason = L"path too long";
         return kTrustNameTooLong;
@@ -97,26 +97,26 @@ uint32_t VerifyTrustedFile(const std::wstring& path, std::wstring* verifiedPath,
     struct stat info {};
     if (lstat(resolved.c_str(), &info) != 0) {
         const int error = errno;
-        if (reason) *reason = L"cannot examine " + Kestrix::WideFromUtf8(resolved);
+        if (reason) *reason = L"cannot examine " + glimmerpane::base::WideFromUtf8(resolved);
         return CodeOfErrno(error);
     }
     if (!S_ISREG(info.st_mode)) {
-        if (reason) *reason = L"not a regular file: " + Kestrix::WideFromUtf8(resolved);
+        if (reason) *reason = L"not a regular file: " + glimmerpane::base::WideFromUtf8(resolved);
         return kTrustAccessDenied;
     }
     if (!OwnerTrusted(info)) {
-        if (reason) *reason = L"file owned by another user: " + Kestrix::WideFromUtf8(resolved);
+        if (reason) *reason = L"file owned by another user: " + glimmerpane::base::WideFromUtf8(resolved);
         return kTrustAccessDenied;
     }
     if (WritableByOthers(info)) {
-        if (reason) *reason = L"file writable by others: " + Kestrix::WideFromUtf8(resolved);
+        if (reason) *reason = L"file writable by others: " + glimmerpane::base::WideFromUtf8(resolved);
         return kTrustAccessDenied;
     }
     if (const uint32_t code = CheckFoldersAbove(resolved, reason); code != kTrustOk) return code;
     if (given != resolved) {
         if (const uint32_t code = CheckFoldersAbove(given, reason); code != kTrustOk) return code;
     }
-    if (verifiedPath) *verifiedPath = Kestrix::WideFromUtf8(resolved);
+    if (verifiedPath) *verifiedPath = glimmerpane::base::WideFromUtf8(resolved);
     return kTrustOk;
 }
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "utility/StringConvert.h"
+#include "base/Utf.h"
 
 namespace glimmerpane::platform {
 
@@ -24,15 +24,15 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }  // namespace
 
 std::optional<std::string> GetEnvironmentValue(const std::string& name) {
-    const wchar_t* value = _wgetenv(Kestrix::WideFromUtf8(name).c_str());
+    const wchar_t* value = _wgetenv(glimmerpane::base::WideFromUtf8(name).c_str());
     if (value == nullptr) return std::nullopt;
-    return Kestrix::Utf8FromWide(value);
+    return glimmerpane::base::Utf8FromWide(value);
 }
 
 bool SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
-    const std::wstring wideName = Kestrix::WideFromUtf8(name);
+    const std::wstring wideName = glimmerpane::base::WideFromUtf8(name);
     // An empty value removes the variable on Windows, so a removal is the same call.
-    return _wputenv_s(wideName.c_str(), value ? Kestrix::WideFromUtf8(*value).c_str() : L"") == 0;
+    return _wputenv_s(wideName.c_str(), value ? glimmerpane::base::WideFromUtf8(*value).c_str() : L"") == 0;
 }
 
 void InstallInterruptFlag() {

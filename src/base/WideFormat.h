@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace ETWLogging {
+namespace glimmerpane::base {
 
 // Formats like vswprintf into a string of any length. glibc's vswprintf cannot tell
 // "buffer too small" from "bad conversion", so the buffer grows up to a limit; past it
@@ -17,4 +17,4 @@ std::wstring FormatWide(const wchar_t* format, ...);
 // at most capacity - 1 characters are kept and the rest is cut.
 std::wstring FormatWideCappedV(size_t capacity, const wchar_t* format, va_list args);
 
-}  // namespace ETWLogging
+}  // namespace glimmerpane::base

@@ -1,10 +1,10 @@
 // WideFormat.cpp - printf-style formatting into wide strings.
-#include "etwlogging/WideFormat.h"
+#include "base/WideFormat.h"
 
 #include <cwchar>
 #include <vector>
 
-namespace ETWLogging {
+namespace glimmerpane::base {
 
 namespace {
 constexpr size_t kInitialCapacity = 512;
@@ -40,4 +40,4 @@ std::wstring FormatWideCappedV(size_t capacity, const wchar_t* format, va_list a
     return text;
 }
 
-}  // namespace ETWLogging
+}  // namespace glimmerpane::base

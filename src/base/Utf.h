@@ -1,4 +1,4 @@
-// StringConvert.h - conversions between wide strings, UTF-8 and UTF-16.
+// Utf.h - conversions between wide strings, UTF-8 and UTF-16.
 //
 // Wide strings are UTF-16 on Windows and UTF-32 on POSIX. Invalid input never throws:
 // malformed UTF-8 sequences and lone surrogates become U+FFFD.
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace Kestrix {
+namespace glimmerpane::base {
 
 std::wstring WideFromUtf8(std::string_view utf8);
 std::string Utf8FromWide(std::wstring_view wide);
@@ -21,4 +21,4 @@ std::wstring WideFromUtf16(std::u16string_view utf16);
 // The length of a wide string in UTF-16 units.
 size_t Utf16Length(std::wstring_view wide);
 
-}  // namespace Kestrix
+}  // namespace glimmerpane::base

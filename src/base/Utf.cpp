@@ -1,7 +1,7 @@
-// StringConvert.cpp - conversions between wide strings, UTF-8 and UTF-16.
-#include "utility/StringConvert.h"
+// Utf.cpp - conversions between wide strings, UTF-8 and UTF-16.
+#include "base/Utf.h"
 
-namespace Kestrix {
+namespace glimmerpane::base {
 
 namespace {
 
@@ -136,4 +136,4 @@ size_t Utf16Length(std::wstring_view wide) {
     return units;
 }
 
-}  // namespace Kestrix
+}  // namespace glimmerpane::base
