@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/Prefix.h"
+#include "platform/posix/PosixFiles.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::platform {
@@ -64,6 +65,17 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
     }
     if (result.empty()) return 2;
     path = result;
+    return 0;
+}
+
+uint32_t ProgramDataFolder(std::wstring* folder, bool create) {
+    if (folder == nullptr) return 87;
+    std::wstring path;
+    if (const uint32_t status = KnownFolderPath(KnownFolder::ProgramData, path); status != 0) return status;
+    if (create) {
+        if (const uint32_t status = posix::MakeFolderTree(base::Utf8FromWide(path)); status != 0) return status;
+    }
+    *folder = std::move(path);
     return 0;
 }
 

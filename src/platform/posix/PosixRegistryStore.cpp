@@ -28,6 +28,7 @@
 #include "platform/RegistryProbe.h"
 #include "base/Utf.h"
 #include "base/ByteOrder.h"
+#include "platform/posix/PosixFiles.h"
 
 namespace glimmerpane::platform {
 
@@ -93,12 +94,12 @@ uint32_t FromLmdb(int rc) {
     case MDB_PAGE_NOTFOUND:
     case MDB_BAD_TXN: return kErrorRegistryCorrupt;
     case MDB_BAD_VALSIZE: return kErrorNameTooLong;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kErrorAccessDenied;
-    case ENOSPC: return kErrorDiskFull;
-    case ENOMEM: return kErrorOutOfMemory;
-    default: return kErrorRegistryIoFailed;
+    case ENOMEM: return kErrorOutOfMemory;  // what the Windows registry answers
+    default: {
+        // Any other code is an errno of the file system under the store.
+        const uint32_t code = posix::Win32FromErrno(rc);
+        return code == base::kErrorFunctionFailed ? kErrorRegistryIoFailed : code;
+    }
     }
 }
 
@@ -164,16 +165,6 @@ std::map<std::string, std::weak_ptr<Env>>* EnvCache() {
     return EnvTable::alive ? &table.entries : nullptr;
 }
 
-uint32_t MakeFolder(const std::string& folder) {
-    std::string partial;
-    for (size_t i = 0; i <= folder.size(); ++i) {
-        if (i == folder.size() || (folder[i] == '/' && i > 0)) {
-            partial = folder.substr(0, i);
-            if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return FromLmdb(errno);
-        }
-    }
-    return kErrorSuccess;
-}
 
 uint32_t OpenDatabases(Env& e) {
     MDB_txn* txn = nullptr;
@@ -202,7 +193,7 @@ uint32_t OpenEnv(const std::string& folder, uint64_t mapSize, std::shared_ptr<En
             return kErrorSuccess;
         }
     }
-    uint32_t status = MakeFolder(folder);
+    uint32_t status = posix::MakeFolderTree(folder);
     // A folder we cannot create may still exist read-only; mdb_env_open tells.
     auto e = std::make_shared<Env>();
     e->pid = getpid();

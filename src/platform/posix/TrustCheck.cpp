@@ -10,21 +10,18 @@
 #include <string>
 
 #include "base/Utf.h"
+#include "platform/posix/PosixFiles.h"
 
 namespace glimmerpane::platform {
 
 namespace {
 
+// The verifier answers only "not found", "name too long" or "not trusted".
 uint32_t CodeOfErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return kTrustFileNotFound;
-        case ENAMETOOLONG:
-            return kTrustNameTooLong;
-        default:
-            return kTrustAccessDenied;
-    }
+    const uint32_t code = posix::Win32FromErrno(error);
+    if (code == base::kErrorFileNotFound || code == base::kErrorPathNotFound) return kTrustFileNotFound;
+    if (code == base::kErrorNameTooLong) return kTrustNameTooLong;
+    return kTrustAccessDenied;
 }
 
 bool OwnerTrusted(const struct stat& info) { return info.st_uid == 0 || info.st_uid == geteuid(); }
@@ -64,7 +61,7 @@ uint32_t CheckFoldersAbove(const std::string& path, std::wstring* reason) {
         const size_t slash = folder.find_last_of('/');
         if (slash == std::string::npos) {
             // A relative path: the rest lies in the working folder.
-            folder = ".";
+            folder.assign(1, '.');  // not = ".": GCC 12 warns falsely (-Wrestrict) on that assignment here
         } else {
             folder.erase(slash == 0 ? 1 : slash);
         }
