@@ -5,13 +5,13 @@
 
 #include "etwlogging/CETWLogging.h"
 #include "base/Utf.h"
+#include "platform/LocalTime.h"
 
 namespace glimmerpane::cli {
 
 std::string FormatTraceLine(const TraceEventLine& line) {
     const std::time_t seconds = static_cast<std::time_t>(line.timestampNs / 1000000000);
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
+    const std::tm parts = glimmerpane::platform::LocalTimeOf(seconds);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", parts.tm_hour, parts.tm_min, parts.tm_sec,
                   static_cast<int>((line.timestampNs / 1000000) % 1000));

@@ -7,6 +7,7 @@
 #include "base/WideFormat.h"
 #include "base/Utf.h"
 #include "base/ByteOrder.h"
+#include "platform/LocalTime.h"
 
 namespace ETWLogging {
 
@@ -36,12 +37,7 @@ uint32_t GetU32(const uint8_t* p) { return glimmerpane::base::LoadLe32(p); }
 
 LocalTime CurrentLocalTime() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts{};
-#ifdef _WIN32
-    localtime_s(&parts, &now);
-#else
-    localtime_r(&now, &parts);
-#endif
+    const std::tm parts = glimmerpane::platform::LocalTimeOf(now);
     LocalTime t;
     t.year = static_cast<uint16_t>(parts.tm_year + 1900);
     t.month = static_cast<uint16_t>(parts.tm_mon + 1);

@@ -8,6 +8,7 @@
 
 #include "etwlogging/LogCall.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/LocalTime.h"
 #include "render/PlaceholderScanner.h"
 
 namespace Vornik {
@@ -38,16 +39,6 @@ std::locale BuildUserLocale() {
     }
 }
 
-// The variables that decide which locale std::locale("") builds for numbers.
-std::string LocaleKey() {
-    std::string key;
-    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-        const char* value = std::getenv(variable);
-        key += value ? value : "";
-        key += '\n';
-    }
-    return key;
-}
 
 }  // namespace
 
@@ -210,7 +201,7 @@ std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
 }
 
 const std::locale& PlaceHolders::_Impl::userLocale() {
-    std::string key = LocaleKey();
+    std::string key = glimmerpane::platform::NumberLocaleKey();
     if (key != localeKey || localeKey.empty()) {
         locale = BuildUserLocale();
         localeKey = std::move(key);

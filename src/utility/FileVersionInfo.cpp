@@ -6,7 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/OSVersion.h"
 #include "utility/WinOSVersionAPI.h"
-#include "wrappers/ShlObjAPI.h"
+#include "platform/KnownFolders.h"
 
 namespace Kestrix {
 
@@ -73,21 +73,15 @@ std::wstring FileVersionInfo::GetString(std::wstring& value, const std::wstring&
 }
 
 namespace {
-SystemFileVersionInfo::SystemFolderGetter ShellGetter(std::shared_ptr<Vornik::ShlObjAPI> shell) {
-    if (!shell) shell = std::make_shared<Vornik::ShlObjAPI>();
-    return [shell = std::move(shell)](std::wstring& folder) {
-        return shell->SHGetKnownFolderPath(Vornik::FOLDERID_System, 0, nullptr, folder) == 0;
-    };
+// The utility layer sits below the shell wrapper, so the default asks the platform directly.
+bool PlatformSystemFolder(std::wstring& folder) {
+    return platform::KnownFolderPath(platform::KnownFolder::System, folder) == 0;
 }
 }  // namespace
 
 SystemFileVersionInfo::SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api, SystemFolderGetter systemFolder)
     : FileVersionInfo(std::move(api)),
-      systemFolderGetter_(systemFolder ? std::move(systemFolder) : ShellGetter(nullptr)) {}
-
-SystemFileVersionInfo::SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api,
-                                             std::shared_ptr<Vornik::ShlObjAPI> shell)
-    : FileVersionInfo(std::move(api)), systemFolderGetter_(ShellGetter(std::move(shell))) {}
+      systemFolderGetter_(systemFolder ? std::move(systemFolder) : SystemFolderGetter(&PlatformSystemFolder)) {}
 
 bool SystemFileVersionInfo::Load(const std::wstring& name) {
     if (!folderKnown_) {

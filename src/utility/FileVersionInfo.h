@@ -20,10 +20,6 @@
 
 #include "utility/FileVersionAPI.h"
 
-namespace Vornik {
-class ShlObjAPI;
-}
-
 namespace Kestrix {
 
 class FileVersionInfo {
@@ -48,11 +44,9 @@ public:
     // Fills the folder and returns true, or returns false when the system folder is unknown.
     using SystemFolderGetter = std::function<bool(std::wstring& folder)>;
 
-    // An empty getter asks a default ShlObjAPI.
+    // An empty getter asks the platform for its known System folder.
     explicit SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api = nullptr,
                                    SystemFolderGetter systemFolder = nullptr);
-    // The system folder from the given shell wrapper (a default one when shell is null).
-    SystemFileVersionInfo(std::shared_ptr<FileVersionAPI> api, std::shared_ptr<Vornik::ShlObjAPI> shell);
 
     // name is relative to the system folder ("kernel32.dll").
     bool Load(const std::wstring& name) override;
