@@ -6,6 +6,17 @@
 #include <glimmerpane/abi.h>
 
 #include "BusFunctions.h"
+#include "DebugOutputLogger.h"
+
+namespace {
+
+// Offered when the library is loaded, before any call can log.
+const bool g_debugOutputLoggerOffered = [] {
+    ETWLogging::SetDefaultLoggerBuilder(&BusBroker::BuildDebugOutputLogger);
+    return true;
+}();
+
+}  // namespace
 
 extern "C" {
 

@@ -440,7 +440,10 @@ void JSONParser::addObject(const std::wstring& key, const JSONParser& object) {
 bool JSONParser::getStringMap(const std::wstring& key, StringMap& map) {
     const Value* object = FindTop(doc_, key);
     if (object == nullptr || !object->IsObject()) return false;
-    for (auto it = object->MemberBegin(); it != object->MemberEnd(); ++it) {
+    // By index, not by iterator comparison: RapidJSON 1.1.0's member iterators compare
+    // ambiguously under C++20's reversed operators.
+    for (rapidjson::SizeType i = 0; i < object->MemberCount(); ++i) {
+        const auto it = object->MemberBegin() + i;
         const Value& v = it->value;
         std::wstring text;
         if (v.IsString()) {

@@ -179,3 +179,24 @@ TEST_F(BusBrokerLibrary, UnloadingWithHandlesOpenAndWorkInFlightNeitherHangsNorC
 }
 
 }  // namespace
+
+namespace {
+
+// The library's own records reach the debugger output (standard error here, when asked
+// for) and nothing else: it builds no logger from the registry.
+TEST_F(BusBrokerLibrary, WarningsGoToTheDebuggerOutputWhenItIsOn) {
+    ASSERT_EQ(setenv("GLIMMERPANE_DEBUG_OUTPUT", "1", 1), 0);
+    ::testing::internal::CaptureStderr();
+    const ModuleStatus status = table_->close(reinterpret_cast<void*>(uintptr_t{0x7777}));
+    const std::string output = ::testing::internal::GetCapturedStderr();
+    unsetenv("GLIMMERPANE_DEBUG_OUTPUT");
+    EXPECT_NE(status, kSuccess);
+    EXPECT_NE(output.find("BusBroker Warning bus\\Broker BusBroker::Broker::close("), std::string::npos) << output;
+    EXPECT_NE(output.find("Unknown bus handle"), std::string::npos) << output;
+
+    ::testing::internal::CaptureStderr();
+    table_->close(reinterpret_cast<void*>(uintptr_t{0x7778}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "silent while the output is off";
+}
+
+}  // namespace

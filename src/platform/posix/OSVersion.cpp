@@ -202,9 +202,11 @@ bool QueryVersionString(const std::vector<uint8_t>& block, const std::wstring& s
     rapidjson::Document json;
     json.Parse(reinterpret_cast<const char*>(block.data()), block.size());
     if (json.HasParseError() || !json.IsObject()) return false;
-    auto member = json.FindMember("version");
-    if (member == json.MemberEnd() || !member->value.IsString()) return false;
-    value = glimmerpane::base::WideFromUtf8(std::string_view(member->value.GetString(), member->value.GetStringLength()));
+    // HasMember and operator[], not FindMember == MemberEnd: RapidJSON 1.1.0's iterator
+    // comparison is ambiguous under C++20's reversed operators (clang refuses it).
+    if (!json.HasMember("version") || !json["version"].IsString()) return false;
+    const auto& version = json["version"];
+    value = glimmerpane::base::WideFromUtf8(std::string_view(version.GetString(), version.GetStringLength()));
     return !value.empty();
 }
 
