@@ -5,6 +5,7 @@
 
 #include "BusFunctions.h"
 #include "BusTestSupport.h"
+#include "support/CaseNames.h"
 #include "support/RecordingLogger.h"
 
 namespace bustest {
@@ -113,10 +114,15 @@ TEST_F(BrokerTest, SubscriptionIdsAreNonZeroAndDistinctAcrossHandles) {
 }
 
 struct PatternCase {
+    const char* name;
     const wchar_t* pattern;
-    const wchar_t* name;
+    const wchar_t* message;
     bool matches;
 };
+
+void PrintTo(const PatternCase& c, std::ostream* os) {
+    *os << gptest::Show(c.pattern) << (c.matches ? " matches " : " does not match ") << gptest::Show(c.message);
+}
 
 class PatternMatch : public BrokerTest, public ::testing::WithParamInterface<PatternCase> {};
 
@@ -128,26 +134,25 @@ TEST_P(PatternMatch, MatchesTheWholeNameCaseSensitively) {
     const std::wstring pattern = std::wstring(L"(?:") + c.pattern + L")|zz\\.marker";
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(broker_->subscribeFilter(handle_, &inbox, &Inbox::Callback, pattern.c_str()), 0u);
-    ASSERT_EQ(publish(c.name), kSuccess);
+    ASSERT_EQ(publish(c.message), kSuccess);
     ASSERT_EQ(publish(L"zz.marker"), kSuccess);
     ASSERT_TRUE(inbox.waitFor(c.matches ? 2 : 1));
     const auto items = inbox.items();
     ASSERT_EQ(items.size(), c.matches ? 2u : 1u);
-    EXPECT_EQ(items.front().name, c.matches ? std::wstring(c.name) : std::wstring(L"zz.marker"));
+    EXPECT_EQ(items.front().name, c.matches ? std::wstring(c.message) : std::wstring(L"zz.marker"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PatternMatch,
-                         ::testing::Values(PatternCase{L"status\\..*", L"status.firewall", true},
-                                           PatternCase{L"status\\..*", L"my.status.firewall", false},
-                                           PatternCase{L"status", L"status.firewall", false},
-                                           PatternCase{L"Status\\..*", L"status.firewall", false},
-                                           PatternCase{L"a|b", L"b", true},
-                                           PatternCase{L"a|b", L"ab", false},
-                                           PatternCase{L"[a-c]+\\.\\d{2}", L"abc.42", true},
-                                           PatternCase{L"\u00e9t\u00e9\\..*", L"\u00e9t\u00e9.x", true}),
-                         [](const ::testing::TestParamInfo<PatternCase>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PatternMatch,
+    ::testing::Values(PatternCase{"Prefix", L"status\\..*", L"status.firewall", true},
+                      PatternCase{"PrefixInsideTheName", L"status\\..*", L"my.status.firewall", false},
+                      PatternCase{"PrefixWithoutWildcard", L"status", L"status.firewall", false},
+                      PatternCase{"OtherCase", L"Status\\..*", L"status.firewall", false},
+                      PatternCase{"Alternative", L"a|b", L"b", true},
+                      PatternCase{"AlternativeIsTheWholeName", L"a|b", L"ab", false},
+                      PatternCase{"ClassAndCount", L"[a-c]+\\.\\d{2}", L"abc.42", true},
+                      PatternCase{"NonAscii", L"\u00e9t\u00e9\\..*", L"\u00e9t\u00e9.x", true}),
+    gptest::ByName());
 
 TEST_F(BrokerTest, AnInvalidPatternIsRefusedWithALogRecordAndNothingThrown) {
     gptest::LogCapture log;

@@ -177,6 +177,8 @@ struct RefusalCase {
     std::function<void(HostFolder&)> arrange;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class HostRefusal : public HostFolder, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(HostRefusal, EndsAsUnknownExceptionWithoutMappingTheLibrary) {
