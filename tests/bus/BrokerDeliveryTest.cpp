@@ -179,9 +179,14 @@ TEST_F(BrokerTest, AMessageWithoutSubscribersIsDroppedAndARequestReportsNoSubscr
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(inbox, L"somebody.listens"), 0u);
     EXPECT_EQ(publish(L"nobody.listens"), kSuccess);
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(replies.count(), 0u) << "a refused request never calls back, not even with a timeout";
-    EXPECT_EQ(inbox.count(), 0u);
+    // One subscription delivers in publish order: had the first message been queued for
+    // this one, it would arrive before the second.
+    EXPECT_EQ(publish(L"somebody.listens", L"after"), kSuccess);
+    ASSERT_TRUE(inbox.waitFor(1));
+    EXPECT_EQ(inbox.items().front().name, L"somebody.listens");
+    // Negative check: the refused request asked for a 1 ms timeout, long past by the end of the window.
+    EXPECT_TRUE(replies.staysAt(0, 30ms)) << "a refused request never calls back, not even with a timeout";
+    EXPECT_EQ(inbox.count(), 1u);
 }
 
 TEST_F(BrokerTest, EachSubscriptionSeesEveryPublisherInPublishOrder) {
@@ -211,14 +216,12 @@ TEST_F(BrokerTest, EachSubscriptionSeesEveryPublisherInPublishOrder) {
 
 TEST_F(BrokerTest, OneSlowSubscriptionDoesNotHoldUpAnother) {
     Inbox slow, fast;
-    std::atomic<bool> fastArrived{false};
+    Event fastArrived;
     std::atomic<bool> sawFast{false};
-    slow.hook = [&](const Delivery&) {
-        const auto until = std::chrono::steady_clock::now() + 5s;
-        while (!fastArrived && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-        sawFast = fastArrived.load();
-    };
-    fast.hook = [&](const Delivery&) { fastArrived = true; };
+    // The slow callback returns only once the fast one has run: with one subscription
+    // waiting for the other, the deadline passes and the test fails.
+    slow.hook = [&](const Delivery&) { sawFast = fastArrived.wait(); };
+    fast.hook = [&](const Delivery&) { fastArrived.set(); };
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(slow, L"slow"), 0u);
     ASSERT_NE(subscribe(fast, L"fast"), 0u);
