@@ -64,10 +64,6 @@ public:
         set_ = true;
         cv_.notify_all();
     }
-    bool isSet() const {
-        std::lock_guard lock(mutex_);
-        return set_;
-    }
     // False when the deadline passed first.
     bool wait(std::chrono::milliseconds limit = kDeadline) {
         std::unique_lock lock(mutex_);
@@ -75,7 +71,7 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable cv_;
     bool set_ = false;
 };
