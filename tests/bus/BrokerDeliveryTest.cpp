@@ -5,6 +5,7 @@
 
 #include "BusFunctions.h"
 #include "BusTestSupport.h"
+#include "support/CaseNames.h"
 #include "support/RecordingLogger.h"
 
 namespace bustest {
@@ -113,10 +114,15 @@ TEST_F(BrokerTest, SubscriptionIdsAreNonZeroAndDistinctAcrossHandles) {
 }
 
 struct PatternCase {
+    const char* name;
     const wchar_t* pattern;
-    const wchar_t* name;
+    const wchar_t* message;
     bool matches;
 };
+
+void PrintTo(const PatternCase& c, std::ostream* os) {
+    *os << gptest::Show(c.pattern) << (c.matches ? " matches " : " does not match ") << gptest::Show(c.message);
+}
 
 class PatternMatch : public BrokerTest, public ::testing::WithParamInterface<PatternCase> {};
 
@@ -128,26 +134,25 @@ TEST_P(PatternMatch, MatchesTheWholeNameCaseSensitively) {
     const std::wstring pattern = std::wstring(L"(?:") + c.pattern + L")|zz\\.marker";
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(broker_->subscribeFilter(handle_, &inbox, &Inbox::Callback, pattern.c_str()), 0u);
-    ASSERT_EQ(publish(c.name), kSuccess);
+    ASSERT_EQ(publish(c.message), kSuccess);
     ASSERT_EQ(publish(L"zz.marker"), kSuccess);
     ASSERT_TRUE(inbox.waitFor(c.matches ? 2 : 1));
     const auto items = inbox.items();
     ASSERT_EQ(items.size(), c.matches ? 2u : 1u);
-    EXPECT_EQ(items.front().name, c.matches ? std::wstring(c.name) : std::wstring(L"zz.marker"));
+    EXPECT_EQ(items.front().name, c.matches ? std::wstring(c.message) : std::wstring(L"zz.marker"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PatternMatch,
-                         ::testing::Values(PatternCase{L"status\\..*", L"status.firewall", true},
-                                           PatternCase{L"status\\..*", L"my.status.firewall", false},
-                                           PatternCase{L"status", L"status.firewall", false},
-                                           PatternCase{L"Status\\..*", L"status.firewall", false},
-                                           PatternCase{L"a|b", L"b", true},
-                                           PatternCase{L"a|b", L"ab", false},
-                                           PatternCase{L"[a-c]+\\.\\d{2}", L"abc.42", true},
-                                           PatternCase{L"\u00e9t\u00e9\\..*", L"\u00e9t\u00e9.x", true}),
-                         [](const ::testing::TestParamInfo<PatternCase>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PatternMatch,
+    ::testing::Values(PatternCase{"Prefix", L"status\\..*", L"status.firewall", true},
+                      PatternCase{"PrefixInsideTheName", L"status\\..*", L"my.status.firewall", false},
+                      PatternCase{"PrefixWithoutWildcard", L"status", L"status.firewall", false},
+                      PatternCase{"OtherCase", L"Status\\..*", L"status.firewall", false},
+                      PatternCase{"Alternative", L"a|b", L"b", true},
+                      PatternCase{"AlternativeIsTheWholeName", L"a|b", L"ab", false},
+                      PatternCase{"ClassAndCount", L"[a-c]+\\.\\d{2}", L"abc.42", true},
+                      PatternCase{"NonAscii", L"\u00e9t\u00e9\\..*", L"\u00e9t\u00e9.x", true}),
+    gptest::ByName());
 
 TEST_F(BrokerTest, AnInvalidPatternIsRefusedWithALogRecordAndNothingThrown) {
     gptest::LogCapture log;
@@ -174,9 +179,14 @@ TEST_F(BrokerTest, AMessageWithoutSubscribersIsDroppedAndARequestReportsNoSubscr
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(inbox, L"somebody.listens"), 0u);
     EXPECT_EQ(publish(L"nobody.listens"), kSuccess);
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(replies.count(), 0u) << "a refused request never calls back, not even with a timeout";
-    EXPECT_EQ(inbox.count(), 0u);
+    // One subscription delivers in publish order: had the first message been queued for
+    // this one, it would arrive before the second.
+    EXPECT_EQ(publish(L"somebody.listens", L"after"), kSuccess);
+    ASSERT_TRUE(inbox.waitFor(1));
+    EXPECT_EQ(inbox.items().front().name, L"somebody.listens");
+    // Negative check: the refused request asked for a 1 ms timeout, long past by the end of the window.
+    EXPECT_TRUE(replies.staysAt(0, 30ms)) << "a refused request never calls back, not even with a timeout";
+    EXPECT_EQ(inbox.count(), 1u);
 }
 
 TEST_F(BrokerTest, EachSubscriptionSeesEveryPublisherInPublishOrder) {
@@ -206,14 +216,12 @@ TEST_F(BrokerTest, EachSubscriptionSeesEveryPublisherInPublishOrder) {
 
 TEST_F(BrokerTest, OneSlowSubscriptionDoesNotHoldUpAnother) {
     Inbox slow, fast;
-    std::atomic<bool> fastArrived{false};
+    Event fastArrived;
     std::atomic<bool> sawFast{false};
-    slow.hook = [&](const Delivery&) {
-        const auto until = std::chrono::steady_clock::now() + 5s;
-        while (!fastArrived && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-        sawFast = fastArrived.load();
-    };
-    fast.hook = [&](const Delivery&) { fastArrived = true; };
+    // The slow callback returns only once the fast one has run: with one subscription
+    // waiting for the other, the deadline passes and the test fails.
+    slow.hook = [&](const Delivery&) { sawFast = fastArrived.wait(); };
+    fast.hook = [&](const Delivery&) { fastArrived.set(); };
     const auto stop = stopBrokerOnExit();
     ASSERT_NE(subscribe(slow, L"slow"), 0u);
     ASSERT_NE(subscribe(fast, L"fast"), 0u);

@@ -19,6 +19,8 @@ TEST(BrokerLifetime, DestroyingWithEverythingOpenReturnsPromptlyAndCallsNothingA
     std::atomic<int> late{0};
     busy.hook = [&](const Delivery&) {
         if (destroyed) ++late;
+        // Work, not a wait: 100 callbacks of 5 ms keep most of the messages queued when the
+        // broker goes, which is what this test destroys it with.
         std::this_thread::sleep_for(5ms);
     };
     ASSERT_NE(broker->subscribe(a, &busy, &Inbox::Callback, L"busy"), 0u);
@@ -39,9 +41,13 @@ TEST(BrokerLifetime, DestroyingWithEverythingOpenReturnsPromptlyAndCallsNothingA
     broker.reset();
     destroyed = true;
     EXPECT_LT(Clock::now() - start, 1s);
-    std::this_thread::sleep_for(60ms);
+    // Negative check: by the end of the window the 30 ms request would have timed out and
+    // the queue would have gone on draining, had anything survived the broker.
+    const size_t delivered = busy.count();
+    EXPECT_TRUE(busy.staysAt(delivered, 60ms));
+    EXPECT_EQ(replies.count(), 0u);
     EXPECT_EQ(late, 0);
-    EXPECT_LT(busy.count(), 100u);
+    EXPECT_LT(delivered, 100u);
 }
 
 TEST(BrokerLifetime, AStuckCallbackDelaysDestructionOnlyForTheGracePeriod) {
@@ -51,25 +57,24 @@ TEST(BrokerLifetime, AStuckCallbackDelaysDestructionOnlyForTheGracePeriod) {
     void* handle = nullptr;
     ASSERT_EQ(broker->open(&handle), kSuccess);
     Inbox stuck;
-    std::mutex gate;
-    std::unique_lock hold(gate);
-    std::atomic<bool> entered{false};
+    InFlight flight;
+    auto threadEnded = std::make_shared<Event>();
     stuck.hook = [&](const Delivery&) {
-        entered = true;
-        std::lock_guard wait(gate);  // blocks until the test lets go
+        SignalWhenThisThreadEnds(threadEnded);
+        flight.run();
     };
     ASSERT_NE(broker->subscribe(handle, &stuck, &Inbox::Callback, L"stuck"), 0u);
     MessageHeader h = NewHeader();
     ASSERT_EQ(broker->publish(handle, &h, L"stuck", L"s", L""), kSuccess);
-    while (!entered) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(flight.entered.wait());
 
     const auto start = Clock::now();
     broker.reset();
     EXPECT_LT(Clock::now() - start, 1s);
     // The callback now returns into the broker's state, which its thread keeps alive.
-    hold.unlock();
+    flight.released.set();
     ASSERT_TRUE(stuck.waitFor(1));
-    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(threadEnded->wait()) << "the thread left to finish alone never ended";
 }
 
 TEST(BrokerLifetime, ACallbackMayDestroyTheBroker) {
@@ -78,7 +83,9 @@ TEST(BrokerLifetime, ACallbackMayDestroyTheBroker) {
     ASSERT_EQ(broker->open(&handle), kSuccess);
     Inbox inbox;
     std::atomic<bool> done{false};
+    auto threadEnded = std::make_shared<Event>();
     inbox.hook = [&](const Delivery&) {
+        SignalWhenThisThreadEnds(threadEnded);
         broker.reset();
         done = true;
     };
@@ -87,7 +94,8 @@ TEST(BrokerLifetime, ACallbackMayDestroyTheBroker) {
     ASSERT_EQ(broker->publish(handle, &h, L"end", L"s", L""), kSuccess);
     ASSERT_TRUE(inbox.waitFor(1));
     EXPECT_TRUE(done);
-    std::this_thread::sleep_for(20ms);
+    // The broker cannot join the thread it was destroyed on; that thread must still end.
+    EXPECT_TRUE(threadEnded->wait()) << "the thread that destroyed the broker never ended";
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 // Inbox and ReplyBox are callback targets: the broker gets their static Callback and
 // the object as context. Each records what arrived (under its own lock) and can run a
 // hook on the delivery thread; tests wait for a count with a deadline instead of sleeping.
+// Event, InFlight and SignalWhenThisThreadEnds let a test wait for what happens on the
+// broker's threads. Every wait has a deadline of seconds, so a broken broker fails the
+// test rather than hanging it; only the checks that nothing arrives use short windows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +53,64 @@ inline MessageHeader NewHeader(uint16_t version = 2) {
     return header;
 }
 
+// Generous: a deadline that only a broken broker misses, even on a loaded machine.
+constexpr std::chrono::milliseconds kDeadline = 10s;
+
+// A one-shot signal between a broker thread and the test.
+class Event {
+public:
+    void set() {
+        std::lock_guard lock(mutex_);
+        set_ = true;
+        cv_.notify_all();
+    }
+    // False when the deadline passed first.
+    bool wait(std::chrono::milliseconds limit = kDeadline) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, limit, [&] { return set_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool set_ = false;
+};
+
+// A callback kept in flight until the test lets it go, so that a test can check that a
+// withdrawal waits for it. `inside` is cleared just before the callback returns.
+struct InFlight {
+    Event entered;
+    Event released;
+    std::atomic<bool> inside{false};
+
+    void run() {
+        inside = true;
+        entered.set();
+        released.wait();
+        inside = false;
+    }
+};
+
+// Sets `ended` when the calling thread (a broker thread, from inside a callback) has
+// ended: thread-local objects are destroyed last thing on their thread.
+inline void SignalWhenThisThreadEnds(std::shared_ptr<Event> ended) {
+    struct Watch {
+        std::vector<std::shared_ptr<Event>> events;
+        ~Watch() {
+            for (auto& event : events) event->set();
+        }
+    };
+    thread_local Watch watch;
+    watch.events.push_back(std::move(ended));
+}
+
+// Runs a withdrawal (or any broker call) on a thread of its own, so that the test can see
+// whether it returns while a callback is still in flight.
+template <class Call>
+auto Concurrently(Call call) {
+    return std::async(std::launch::async, std::move(call));
+}
+
 struct Delivery {
     MessageHeader header{};
     std::wstring name, sender, userData;
@@ -62,10 +124,15 @@ class Recorder {
 public:
     std::function<void(const Delivery&)> hook;  // runs on the delivery thread, before recording
 
-    bool waitFor(size_t count, std::chrono::milliseconds limit = 10s) {
+    bool waitFor(size_t count, std::chrono::milliseconds limit = kDeadline) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, limit, [&] { return items_.size() >= count; });
     }
+    // For the checks that something does not happen: true when the count stays at `count`
+    // for the whole window. A window cannot prove "never"; each one is longer than the
+    // delivery it rules out would take (a timeout that would have fired, a queue that
+    // would have drained), and the check fails at once if the delivery arrives.
+    bool staysAt(size_t count, std::chrono::milliseconds window) { return !waitFor(count + 1, window); }
     std::vector<Delivery> items() const {
         std::lock_guard lock(mutex_);
         return items_;

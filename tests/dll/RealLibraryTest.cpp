@@ -81,6 +81,8 @@ struct UntrustedCase {
     void (*arrange)(const fs::path& file, const fs::path& folder);
 };
 
+void PrintTo(const UntrustedCase& c, std::ostream* os) { *os << c.name; }
+
 class UntrustedLibrary : public RealLibrary, public ::testing::WithParamInterface<UntrustedCase> {};
 
 TEST_P(UntrustedLibrary, IsRefusedWithTheVerifierCodeAndNeverMapped) {

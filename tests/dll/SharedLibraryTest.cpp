@@ -9,6 +9,7 @@
 #include "module/ModuleException.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
+#include "support/CaseNames.h"
 #include "support/RecordingLogger.h"
 #include "dll/LoaderFakes.h"
 #include "utility/CObfuscatedRegKey.h"
@@ -73,6 +74,10 @@ struct MissingExportCase {
     const char* missing;
     std::vector<std::string> lookups;
 };
+
+void PrintTo(const MissingExportCase& c, std::ostream* os) {
+    *os << "without " << c.missing << ", looking up " << gptest::Show(c.lookups);
+}
 
 class SharedLibraryMissingExport : public SharedLibraryTest, public ::testing::WithParamInterface<MissingExportCase> {};
 
@@ -213,6 +218,12 @@ struct BlockCase {
     bool scrambled;            // written through the scrambling key
     bool blocked;
 };
+
+void PrintTo(const BlockCase& c, std::ostream* os) {
+    *os << c.name << ": " << gptest::Show(c.fileName) << " version " << gptest::Show(c.version) << ", list key "
+        << gptest::Show(c.keyName) << " value " << gptest::Show(c.valueName) << " = " << gptest::Show(c.valueData)
+        << (c.scrambled ? " (scrambled)" : "") << (c.blocked ? ": blocked" : ": loads");
+}
 
 class BlockList : public SharedLibraryTest, public ::testing::WithParamInterface<BlockCase> {};
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestLibrary.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -79,18 +81,14 @@ MessageHeader NewHeader() {
 class BusBrokerLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
-        library_ = dlopen(GP_BUS_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library_, nullptr) << dlerror();
-        createObject_ = reinterpret_cast<CreateObjectFn>(dlsym(library_, "CreateObject"));
+        ASSERT_TRUE(library_.loaded()) << library_.error();
+        createObject_ = library_.function<CreateObjectFn>("CreateObject");
         ASSERT_NE(createObject_, nullptr);
-        table_ = static_cast<const MessageBusFunctions*>(createObject_(1006000));
+        table_ = library_.create<MessageBusFunctions>();
         ASSERT_NE(table_, nullptr);
     }
-    void TearDown() override {
-        if (library_) dlclose(library_);
-    }
 
-    void* library_ = nullptr;
+    gptest::TestLibrary library_{GP_BUS_PATH};
     CreateObjectFn createObject_ = nullptr;
     const MessageBusFunctions* table_ = nullptr;
 };
@@ -100,15 +98,15 @@ TEST_F(BusBrokerLibrary, AnswersVersionOneAndReportsItsVersion) {
     EXPECT_EQ(createObject_(1999999), table_);
     EXPECT_EQ(createObject_(999999), nullptr);
     EXPECT_EQ(createObject_(2000000), nullptr);
-    auto versionStr = reinterpret_cast<GetVersionStrFn>(dlsym(library_, "GetVersionStr"));
-    auto versionNum = reinterpret_cast<GetVersionNumFn>(dlsym(library_, "GetVersionNum"));
-    auto releaseObject = reinterpret_cast<ReleaseObjectFn>(dlsym(library_, "ReleaseObject"));
+    auto versionStr = library_.function<GetVersionStrFn>("GetVersionStr");
+    auto versionNum = library_.function<GetVersionNumFn>("GetVersionNum");
+    auto releaseObject = library_.function<ReleaseObjectFn>("ReleaseObject");
     ASSERT_TRUE(versionStr && versionNum && releaseObject);
     EXPECT_STREQ(versionStr(), "1.6.0");
     EXPECT_EQ(versionNum(), 1006000u);
     releaseObject(const_cast<MessageBusFunctions*>(table_));
     EXPECT_EQ(createObject_(1006000), table_) << "the table is static; releasing it changes nothing";
-    EXPECT_EQ(dlsym(library_, "_ZN9BusBroker16BusFunctionTableEj"), nullptr);
+    EXPECT_EQ(library_.symbol("_ZN9BusBroker16BusFunctionTableEj"), nullptr);
 }
 
 TEST_F(BusBrokerLibrary, PublishSubscribeAndRequestRoundTripThroughTheTable) {
@@ -162,8 +160,7 @@ TEST_F(BusBrokerLibrary, UnloadingWithHandlesOpenAndWorkInFlightNeitherHangsNorC
     for (int i = 0; i < 500; ++i) ASSERT_EQ(table_->publish(handle, &header, L"flood", L"s", L"x"), kSuccess);
     ASSERT_TRUE(box.waitFor(1));
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(dlclose(library_), 0);
-    library_ = nullptr;
+    ASSERT_TRUE(library_.unload());
     EXPECT_EQ(dlopen(GP_BUS_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stayed loaded";
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     // Whatever was delivered stays put from here on: no thread of the library survives.

@@ -11,18 +11,14 @@
 #include <thread>
 
 #include "message/Message.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Registry.h"
 #include "support/FakeBus.h"
 #include "support/TempRegistry.h"
+#include "support/TestLibrary.h"
 #include "utility/CRegKey.h"
 
 namespace {
-
-using glimmerpane::platform::FindSymbol;
-using glimmerpane::platform::LoadSharedLibrary;
-using glimmerpane::platform::UnloadSharedLibrary;
 
 constexpr const wchar_t* kTiles = L"messaging.message.processed";
 
@@ -50,33 +46,14 @@ constexpr size_t kHandled = 14;  // all but Not.A.Status.Message
 
 ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
-class Module {
-public:
-    Module() {
-        uint32_t error = 0;
-        library_ = LoadSharedLibrary(glimmerpane::base::WideFromUtf8(GP_MODULE_PATH), &error);
-        if (!library_) return;
-        auto create = reinterpret_cast<CreateObjectFn>(FindSymbol(library_, "CreateObject", &error));
-        table_ = create ? static_cast<const ModuleFunctionTable*>(create(1006000)) : nullptr;
-    }
-    ~Module() {
-        if (library_) UnloadSharedLibrary(library_);
-    }
-    const ModuleFunctionTable* table() const { return table_; }
-
-private:
-    void* library_ = nullptr;
-    const ModuleFunctionTable* table_ = nullptr;
-};
-
 // Runs the module on a bus (handle + table), feeding kSequence through `send` and
 // collecting payloads through `payloads` until `expected` came.
 template <class Send, class Payloads>
 std::vector<std::wstring> Drive(void* busHandle, const MessageBusFunctions* functions, Send send, Payloads payloads) {
-    Module module;
-    EXPECT_NE(module.table(), nullptr);
-    if (!module.table()) return {};
-    const ModuleFunctionTable* t = module.table();
+    gptest::TestLibrary module(GP_MODULE_PATH);
+    const ModuleFunctionTable* t = module.create<ModuleFunctionTable>();
+    EXPECT_NE(t, nullptr) << module.error();
+    if (!t) return {};
     ModuleHandle handle = nullptr;
     EXPECT_EQ(t->NewModule(&handle, L"Parity"), 0u);
     int context = 0;
@@ -137,12 +114,9 @@ TEST(BusParity, BusBrokerAndFakeBusCarryTheSamePayloads) {
     }
 
     // Through BusBroker.so, loaded as a host loads it.
-    uint32_t error = 0;
-    void* broker = LoadSharedLibrary(glimmerpane::base::WideFromUtf8(GP_BUS_PATH), &error);
-    ASSERT_NE(broker, nullptr);
-    auto create = reinterpret_cast<CreateObjectFn>(FindSymbol(broker, "CreateObject", &error));
-    ASSERT_NE(create, nullptr);
-    const auto* bus = static_cast<const MessageBusFunctions*>(create(1006000));
+    gptest::TestLibrary broker(GP_BUS_PATH);
+    ASSERT_TRUE(broker.loaded()) << broker.error();
+    const auto* bus = broker.create<MessageBusFunctions>();
     ASSERT_NE(bus, nullptr);
     void* moduleHandle = nullptr;
     void* hostHandle = nullptr;
@@ -161,7 +135,7 @@ TEST(BusParity, BusBrokerAndFakeBusCarryTheSamePayloads) {
         [&](size_t count) { return viewer.waitFor(count); });
     EXPECT_EQ(bus->close(moduleHandle), 0u);
     EXPECT_EQ(bus->close(hostHandle), 0u);
-    UnloadSharedLibrary(broker);
+    broker.unload();
 
     // Through the recording fake.
     gptest::FakeBus fake;

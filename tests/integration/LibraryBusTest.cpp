@@ -9,7 +9,6 @@
 
 #include <glimmerpane/abi.h>
 
-#include <dlfcn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -25,6 +24,7 @@
 
 #include "platform/Registry.h"
 #include "support/TempRegistry.h"
+#include "support/TestLibrary.h"
 #include "utility/CObfuscatedRegKey.h"
 #include "utility/CRegKey.h"
 #include "base/Utf.h"
@@ -67,14 +67,12 @@ uint32_t OnMessage(void* context, const MessageHeader*, const wchar_t* name, con
 }
 
 TEST(LibraryBus, InitializeModuleLoadsTheBusLibraryBesideTheHostAndWorksAsWithTheHostsBus) {
-    void* module = dlopen(GP_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    void* busLibrary = dlopen(GP_BUS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(busLibrary, nullptr) << dlerror();
-    const auto* table =
-        static_cast<const ModuleFunctionTable*>(reinterpret_cast<CreateObjectFn>(dlsym(module, "CreateObject"))(1006000));
-    const auto* bus = static_cast<const MessageBusFunctions*>(
-        reinterpret_cast<CreateObjectFn>(dlsym(busLibrary, "CreateObject"))(1006000));
+    gptest::TestLibrary module(GP_MODULE_PATH);
+    ASSERT_TRUE(module.loaded()) << module.error();
+    gptest::TestLibrary busLibrary(GP_BUS_PATH);
+    ASSERT_TRUE(busLibrary.loaded()) << busLibrary.error();
+    const auto* table = module.create<ModuleFunctionTable>();
+    const auto* bus = busLibrary.create<MessageBusFunctions>();
     ASSERT_TRUE(table && bus);
 
     void* watcher = nullptr;
@@ -106,8 +104,6 @@ TEST(LibraryBus, InitializeModuleLoadsTheBusLibraryBesideTheHostAndWorksAsWithTh
     EXPECT_EQ(tiles.count(), published) << "a destroyed module no longer listens";
 
     EXPECT_EQ(bus->close(watcher), kSuccess);
-    dlclose(busLibrary);
-    dlclose(module);
 }
 
 // ---- the host in a folder of its own ----
@@ -176,6 +172,8 @@ struct RefusalCase {
     const char* name;
     std::function<void(HostFolder&)> arrange;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class HostRefusal : public HostFolder, public ::testing::WithParamInterface<RefusalCase> {};
 

@@ -4,9 +4,8 @@
 
 #include <glimmerpane/abi.h>
 
-#include <dlfcn.h>
-
 #include "support/FakeBus.h"
+#include "support/TestLibrary.h"
 
 namespace {
 
@@ -19,21 +18,17 @@ ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 class ModuleHost : public ::testing::Test {
 protected:
     void SetUp() override {
-        library_ = dlopen(GP_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library_, nullptr) << dlerror();
-        createObject_ = reinterpret_cast<CreateObjectFn>(dlsym(library_, "CreateObject"));
-        releaseObject_ = reinterpret_cast<ReleaseObjectFn>(dlsym(library_, "ReleaseObject"));
-        versionStr_ = reinterpret_cast<GetVersionStrFn>(dlsym(library_, "GetVersionStr"));
-        versionNum_ = reinterpret_cast<GetVersionNumFn>(dlsym(library_, "GetVersionNum"));
+        ASSERT_TRUE(library_.loaded()) << library_.error();
+        createObject_ = library_.function<CreateObjectFn>("CreateObject");
+        releaseObject_ = library_.function<ReleaseObjectFn>("ReleaseObject");
+        versionStr_ = library_.function<GetVersionStrFn>("GetVersionStr");
+        versionNum_ = library_.function<GetVersionNumFn>("GetVersionNum");
         ASSERT_TRUE(createObject_ && releaseObject_ && versionStr_ && versionNum_);
-        table_ = static_cast<const ModuleFunctionTable*>(createObject_(1006000));
+        table_ = library_.create<ModuleFunctionTable>();
         ASSERT_NE(table_, nullptr);
     }
-    void TearDown() override {
-        if (library_) dlclose(library_);
-    }
 
-    void* library_ = nullptr;
+    gptest::TestLibrary library_{GP_MODULE_PATH};
     CreateObjectFn createObject_ = nullptr;
     ReleaseObjectFn releaseObject_ = nullptr;
     GetVersionStrFn versionStr_ = nullptr;
@@ -55,8 +50,8 @@ TEST_F(ModuleHost, CreateObjectIgnoresItsArgumentAndAlwaysReturnsTheSameTable) {
 }
 
 TEST_F(ModuleHost, ExportsNothingButTheFourFunctions) {
-    EXPECT_EQ(dlsym(library_, "_ZN6Vornik22GetModuleFunctionTableEv"), nullptr);
-    EXPECT_EQ(dlsym(library_, "_ZN6Vornik12createModuleEPPNS_6ModuleE"), nullptr);
+    EXPECT_EQ(library_.symbol("_ZN6Vornik22GetModuleFunctionTableEv"), nullptr);
+    EXPECT_EQ(library_.symbol("_ZN6Vornik12createModuleEPPNS_6ModuleE"), nullptr);
 }
 
 TEST_F(ModuleHost, DrivesTheModuleInTheHostsOrder) {

@@ -6,15 +6,15 @@
 
 #include <glimmerpane/abi.h>
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "render/TileCatalogue.h"
 #include "support/FakeBus.h"
 #include "support/TempRegistry.h"
+#include "support/TestLibrary.h"
 #include "utility/CRegKey.h"
 
 namespace {
@@ -45,18 +45,18 @@ protected:
         const fs::path decoyFolder = prefix.path() / "decoy";
         fs::create_directories(decoyFolder);
         fs::copy_file(GP_MODULE_PATH, decoyFolder / "Glimmerpane.so");
-        decoy = dlopen((decoyFolder / "Glimmerpane.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(decoy, nullptr) << dlerror();
+        decoy.emplace(decoyFolder / "Glimmerpane.so");
+        ASSERT_TRUE(decoy->loaded()) << decoy->error();
         // The module finds its resource library beside its own file, so it runs from a copy.
         const fs::path folder = prefix.path() / "module";
         fs::create_directories(folder);
         fs::copy_file(GP_MODULE_PATH, folder / "Glimmerpane.so");
         fs::copy_file(GP_ID_STRINGS_PATH, folder / "GPNResources.so");
         setenv("GLIMMERPANE_PREFIX", prefix.path().c_str(), 1);
-        library = dlopen((folder / "Glimmerpane.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        auto create = reinterpret_cast<CreateObjectFn>(dlsym(library, "CreateObject"));
-        table = static_cast<const ModuleFunctionTable*>(create(1006000));
+        library.emplace(folder / "Glimmerpane.so");
+        ASSERT_TRUE(library->loaded()) << library->error();
+        table = library->create<ModuleFunctionTable>();
+        ASSERT_NE(table, nullptr);
         ASSERT_EQ(table->NewModule(&handle, L"AbiTest"), 0u);
         ASSERT_EQ(table->InitializeModuleV2(handle, L"Glimmerpane", L"", 0, nullptr, nullptr, &context, NoManager,
                                             bus.handle(), gptest::FakeBus::functions()),
@@ -68,8 +68,8 @@ protected:
             table->UninitializeModule(handle);
             table->DestroyModule(handle);
         }
-        if (library) dlclose(library);
-        if (decoy) dlclose(decoy);
+        library.reset();
+        decoy.reset();
         unsetenv("GLIMMERPANE_PREFIX");
     }
     void seedStatistic(const std::wstring& key, uint32_t value) {
@@ -87,8 +87,8 @@ protected:
 
     gptest::TempFolder prefix;
     gptest::FakeBus bus;
-    void* decoy = nullptr;
-    void* library = nullptr;
+    std::optional<gptest::TestLibrary> decoy;
+    std::optional<gptest::TestLibrary> library;
     const ModuleFunctionTable* table = nullptr;
     ModuleHandle handle = nullptr;
     int context = 0;

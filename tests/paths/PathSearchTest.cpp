@@ -9,6 +9,7 @@
 
 #include "paths/PathSearch.h"
 #include "platform/FileSystem.h"
+#include "support/CaseNames.h"
 #include "support/RecordingLogger.h"
 
 namespace Vornik {
@@ -35,6 +36,11 @@ struct SearchCase {
     std::wstring folder;
     std::vector<std::wstring> asked;
 };
+
+void PrintTo(const SearchCase& c, std::ostream* os) {
+    *os << c.name << ": folders " << gptest::Show(c.folders) << ", files " << gptest::Show(c.files);
+    if (c.found) *os << ", found in " << gptest::Show(c.folder);
+}
 
 class PathSearchFind : public ::testing::TestWithParam<SearchCase> {};
 

@@ -1,5 +1,6 @@
-// The platform registry's contract, run against every backend this machine has, plus the
-// POSIX store's own concerns: several processes, a growing map, damaged and read-only files.
+// The platform registry's contract, run against every backend this machine has and the
+// test doubles that stand in for it, plus the POSIX store's own concerns: several
+// processes, a growing map, damaged and read-only files.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/FailingRegistryStore.h"
+#include "support/MemoryRegistryStore.h"
 #include "support/TempRegistry.h"
 #include "platform/Registry.h"
 
@@ -26,8 +29,27 @@ std::string Bytes(std::initializer_list<int> list) {
 
 // Every backend on this machine; the Windows build adds its own.
 struct PosixBackend {
+    static constexpr const char* kName = "Posix";
     static std::shared_ptr<RegistryStore> Make(const gptest::TempFolder& folder) {
         return OpenRegistryStore(folder.wide("registry"));
+    }
+};
+// The in-memory store that unit tests use instead of a backend is held to the same contract.
+struct MemoryStore {
+    static constexpr const char* kName = "Memory";
+    static std::shared_ptr<RegistryStore> Make(const gptest::TempFolder&) { return gptest::MakeMemoryRegistryStore(); }
+};
+// So is the fault injector while no fault is set: it must pass every call through unchanged.
+struct UnfailingStore {
+    static constexpr const char* kName = "FailingStoreWithoutFault";
+    static std::shared_ptr<RegistryStore> Make(const gptest::TempFolder& folder) {
+        return std::make_shared<gptest::FailingRegistryStore>(PosixBackend::Make(folder));
+    }
+};
+struct BackendName {
+    template <class Backend>
+    static std::string GetName(int) {
+        return Backend::kName;
     }
 };
 
@@ -60,8 +82,8 @@ protected:
     RegKeyHandle key_ = nullptr;
 };
 
-using Backends = ::testing::Types<PosixBackend>;
-TYPED_TEST_SUITE(RegistryContract, Backends);
+using Backends = ::testing::Types<PosixBackend, MemoryStore, UnfailingStore>;
+TYPED_TEST_SUITE(RegistryContract, Backends, BackendName);
 
 TYPED_TEST(RegistryContract, StoresTheExactBytesAndTypeOfEveryValueType) {
     const struct {

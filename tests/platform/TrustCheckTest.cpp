@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/TrustCheck.h"
+#include "support/CaseNames.h"
 #include "support/TempRegistry.h"
 #include "base/Utf.h"
 
@@ -46,6 +47,8 @@ struct TrustCase {
     std::function<fs::path(const fs::path& root)> arrange;
     uint32_t expected;
 };
+
+void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.name << ", expecting code " << c.expected; }
 
 class TrustCheckCases : public TrustCheck, public ::testing::WithParamInterface<TrustCase> {};
 
@@ -103,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"DanglingLink", [](const fs::path& r) {
                       fs::create_symlink(r / "trusted" / "gone.so", r / "trusted" / "link.so");
                       return r / "trusted" / "link.so"; }, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+    gptest::ByName());
 
 TEST_F(TrustCheck, EmptyPathIsAnInvalidParameter) { EXPECT_EQ(platform::VerifyTrustedFile(L""), 87u); }
 

@@ -7,6 +7,7 @@
 
 #include "platform/ThreadStack.h"
 #include "render/JSONParser.h"
+#include "support/CaseNames.h"
 #include "support/RecordingLogger.h"
 
 namespace Vornik {
@@ -23,10 +24,15 @@ JSONParser Parsed(const std::wstring& text) {
 // ---- parse ----
 
 struct ParseCase {
+    const char* name;
     const wchar_t* text;
     bool ok;
     const wchar_t* serialized;  // toString after the parse
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << gptest::Show(c.text) << (c.ok ? " parses to " : " is refused, leaving ") << gptest::Show(c.serialized);
+}
 
 class JSONParserParse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -47,17 +53,23 @@ TEST_P(JSONParserParse, ResultAndDocument) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, JSONParserParse,
-    ::testing::Values(ParseCase{L"", false, L"null"}, ParseCase{L"{}", true, L"{}"},
-                      ParseCase{L" \n{ } \t", true, L"{}"}, ParseCase{L"{} x", false, L"null"},
-                      ParseCase{L"{}{}", false, L"null"}, ParseCase{L"{\"a\":", false, L"null"},
-                      ParseCase{L"not json", false, L"null"}, ParseCase{L"{1:2}", false, L"null"},
-                      ParseCase{L"{\"a\":1e400}", false, L"null"},
-                      ParseCase{L"{\"a\":\"\\uD83D\"}", false, L"null"},
-                      ParseCase{L"{\"a\":[1,-2,3.5,true,null],\"b\":{\"c\":\"d\"}}", true,
+    ::testing::Values(ParseCase{"Empty", L"", false, L"null"}, ParseCase{"EmptyObject", L"{}", true, L"{}"},
+                      ParseCase{"Whitespace", L" \n{ } \t", true, L"{}"},
+                      ParseCase{"TrailingText", L"{} x", false, L"null"},
+                      ParseCase{"TwoDocuments", L"{}{}", false, L"null"},
+                      ParseCase{"Truncated", L"{\"a\":", false, L"null"},
+                      ParseCase{"NotJson", L"not json", false, L"null"},
+                      ParseCase{"NumberAsName", L"{1:2}", false, L"null"},
+                      ParseCase{"NumberTooBig", L"{\"a\":1e400}", false, L"null"},
+                      ParseCase{"LoneSurrogate", L"{\"a\":\"\\uD83D\"}", false, L"null"},
+                      ParseCase{"Nested", L"{\"a\":[1,-2,3.5,true,null],\"b\":{\"c\":\"d\"}}", true,
                                 L"{\"a\":[1,-2,3.5,true,null],\"b\":{\"c\":\"d\"}}"},
-                      ParseCase{L"{\"big\":18446744073709551615,\"neg\":-9223372036854775808}", true,
+                      ParseCase{"SixtyFourBitLimits",
+                                L"{\"big\":18446744073709551615,\"neg\":-9223372036854775808}", true,
                                 L"{\"big\":18446744073709551615,\"neg\":-9223372036854775808}"},
-                      ParseCase{L"[1,2]", true, L"[1,2]"}, ParseCase{L"\"text\"", true, L"\"text\""}));
+                      ParseCase{"ArrayRoot", L"[1,2]", true, L"[1,2]"},
+                      ParseCase{"StringRoot", L"\"text\"", true, L"\"text\""}),
+    gptest::ByName());
 
 TEST(JSONParser, NumbersReadBackExactlyAsWritten) {
     // Found by the fuzz target: the default number reader is off in the last bit for some
@@ -79,6 +91,15 @@ struct NumberCase {
     const wchar_t* number;
     const wchar_t* serialized;  // nullptr: refused with a parse error
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << gptest::Show(c.number);
+    if (c.serialized) {
+        *os << " serializes as " << gptest::Show(c.serialized);
+    } else {
+        *os << " is refused";
+    }
+}
 
 class JSONParserNumbers : public ::testing::TestWithParam<NumberCase> {};
 
@@ -256,6 +277,45 @@ struct GetCase {
     bool flag;            // expected boolean
 };
 
+const char* GetterName(Getter g) {
+    switch (g) {
+        case Getter::String: return "String";
+        case Getter::Bool: return "Bool";
+        case Getter::NestedString: return "NestedString";
+        case Getter::NestedBool: return "NestedBool";
+        case Getter::ArrayString: return "ArrayString";
+        case Getter::ArrayBool: return "ArrayBool";
+    }
+    return "?";
+}
+
+bool ReadsText(Getter g) { return g == Getter::String || g == Getter::NestedString || g == Getter::ArrayString; }
+
+void PrintTo(const GetCase& c, std::ostream* os) {
+    *os << "get" << GetterName(c.getter) << "(";
+    if (*c.outer) *os << gptest::Show(c.outer) << ", ";
+    *os << gptest::Show(c.key) << ") ";
+    if (!c.found) {
+        *os << "finds nothing";
+    } else if (ReadsText(c.getter)) {
+        *os << "reads " << gptest::Show(c.text);
+    } else {
+        *os << "reads " << gptest::Show(c.flag);
+    }
+}
+
+// "NestedString_o_s": getter, then the names it is given.
+std::string GetCaseName(const ::testing::TestParamInfo<GetCase>& info) {
+    const GetCase& c = info.param;
+    std::string name = GetterName(c.getter);
+    for (const wchar_t* part : {c.outer, c.key}) {
+        if (!*part) continue;
+        name += '_';
+        for (const wchar_t* p = part; *p; ++p) name += static_cast<char>(*p);
+    }
+    return gptest::TestNameFrom(name);
+}
+
 class JSONParserGet : public ::testing::TestWithParam<GetCase> {};
 
 TEST_P(JSONParserGet, FindsOnlyTheRightTypeAndLeavesOutputOtherwise) {
@@ -274,9 +334,7 @@ TEST_P(JSONParserGet, FindsOnlyTheRightTypeAndLeavesOutputOtherwise) {
         case Getter::ArrayBool: found = json.getArrayBool(c.outer, c.key, flag); break;
     }
     EXPECT_EQ(found, c.found);
-    const bool readsText = c.getter == Getter::String || c.getter == Getter::NestedString ||
-                           c.getter == Getter::ArrayString;
-    if (found && readsText) {
+    if (found && ReadsText(c.getter)) {
         EXPECT_EQ(text, c.text);
     } else if (found) {
         EXPECT_EQ(flag, c.flag);
@@ -312,7 +370,8 @@ INSTANTIATE_TEST_SUITE_P(
         GetCase{Getter::ArrayString, L"one", L"t", false, L"", false},
         GetCase{Getter::ArrayBool, L"one", L"t", true, L"", false},
         GetCase{Getter::ArrayBool, L"two", L"t", false, L"", false},
-        GetCase{Getter::ArrayBool, L"scalar", L"t", false, L"", false}));
+        GetCase{Getter::ArrayBool, L"scalar", L"t", false, L"", false}),
+    GetCaseName);
 
 TEST(JSONParser, GettersOnAFailedParseFindNothing) {
     JSONParser json;
@@ -408,6 +467,8 @@ struct ConflictCase {
     const wchar_t* message;
 };
 
+void PrintTo(const ConflictCase& c, std::ostream* os) { *os << c.name << ", logging " << gptest::Show(c.message); }
+
 class JSONParserConflict : public ::testing::TestWithParam<ConflictCase> {};
 
 TEST_P(JSONParserConflict, WrongTypedMemberLeavesTheDocumentUnchanged) {
@@ -467,10 +528,15 @@ TEST(JSONParser, CopiesAreDeepAndIndependent) {
 }
 
 struct ArrayCase {
+    const char* name;
     const wchar_t* text;
     bool result;
     std::vector<std::wstring> appended;  // serialized elements after the one already in the vector
 };
+
+void PrintTo(const ArrayCase& c, std::ostream* os) {
+    *os << gptest::Show(c.text) << (c.result ? " succeeds" : " fails") << ", appending " << gptest::Show(c.appended);
+}
 
 class JSONParserGetArray : public ::testing::TestWithParam<ArrayCase> {};
 
@@ -483,13 +549,15 @@ TEST_P(JSONParserGetArray, AppendsObjectsUpToTheFirstOther) {
     for (size_t i = 0; i < GetParam().appended.size(); ++i) EXPECT_EQ(list[i + 1].toString(), GetParam().appended[i]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, JSONParserGetArray,
-                         ::testing::Values(ArrayCase{L"{}", true, {}}, ArrayCase{L"{\"a\":[]}", true, {}},
-                                           ArrayCase{L"{\"a\":{}}", false, {}},
-                                           ArrayCase{L"{\"a\":[{\"x\":1},{\"y\":[2]}]}", true,
-                                                     {L"{\"x\":1}", L"{\"y\":[2]}"}},
-                                           ArrayCase{L"{\"a\":[{\"x\":1},3,{\"y\":2}]}", false, {L"{\"x\":1}"}},
-                                           ArrayCase{L"{\"a\":[null]}", false, {}}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, JSONParserGetArray,
+    ::testing::Values(ArrayCase{"NoMember", L"{}", true, {}}, ArrayCase{"EmptyArray", L"{\"a\":[]}", true, {}},
+                      ArrayCase{"NotAnArray", L"{\"a\":{}}", false, {}},
+                      ArrayCase{"TwoObjects", L"{\"a\":[{\"x\":1},{\"y\":[2]}]}", true,
+                                {L"{\"x\":1}", L"{\"y\":[2]}"}},
+                      ArrayCase{"StopsAtANumber", L"{\"a\":[{\"x\":1},3,{\"y\":2}]}", false, {L"{\"x\":1}"}},
+                      ArrayCase{"StopsAtNull", L"{\"a\":[null]}", false, {}}),
+    gptest::ByName());
 
 }  // namespace
 }  // namespace Vornik

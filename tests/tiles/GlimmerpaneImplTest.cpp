@@ -10,6 +10,7 @@
 #include "module/ModuleFunctions.h"
 #include "module/ModuleHandle.h"
 #include "module/ModuleStatus.h"
+#include "support/CaseNames.h"
 #include "support/FakeBus.h"
 #include "support/TableResources.h"
 #include "support/RecordingLogger.h"
@@ -201,6 +202,11 @@ struct HandlerCase {
     std::function<bool(const ProcState&)> expect;
 };
 
+void PrintTo(const HandlerCase& c, std::ostream* os) {
+    *os << c.label << ": " << gptest::Show(c.name) << " with " << gptest::Show(c.userData)
+        << (c.handled ? " is handled" : " fails");
+}
+
 class HandlerTable : public ModuleFixture, public ::testing::WithParamInterface<HandlerCase> {};
 
 TEST_P(HandlerTable, HandlesAsDescribed) {
@@ -316,11 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
         HandlerCase{"characters above U+FFFF and NUL", L"Core.Protection.State",
                     L"{\"state\":\"\U0001F600red\"}", true, nullptr, [](auto& s) { s.protectionState = 1; },
                     [](auto& s) { return s.protectionState == 0; }}),
-    [](const ::testing::TestParamInfo<HandlerCase>& info) {
-        std::string name;
-        for (const char* p = info.param.label; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<HandlerCase>& info) { return gptest::TestNameFrom(info.param.label); });
 
 TEST(MessageQueue, ShutdownWaitsForTheConsumerAndClosePopsNothing) {
     MessageQueue queue;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "support/FailingRegistryStore.h"
 #include "support/TempRegistry.h"
 #include "utility/CObfuscatedRegKey.h"
 #include "utility/CRegKey.h"
@@ -16,6 +17,7 @@ using Kestrix::GUID;
 using Kestrix::HKEY;
 using Kestrix::internal::CObfuscatedRegKeyImpl;
 using Kestrix::internal::CRegKeyImpl;
+using gptest::RegOp;
 
 constexpr wchar_t kTestKey[] = L"Software\\GpKeyTest";
 
@@ -350,52 +352,26 @@ TEST(ObfuscatedForm, RoundTripsEveryTypeAndLength) {
 
 // ---- injected faults ----
 
-// Fails the Nth call of one operation with a chosen code.
-class FaultyImpl : public CRegKeyImpl {
-public:
-    struct Plan {
-        int failDeleteAt = -1;
-        int failEnumAt = -1;
-        int failQueryAt = -1;
-        uint32_t code = kErrorRegistryIoFailed;
-        int deletes = 0, enums = 0, queries = 0;
-    };
-    FaultyImpl(std::shared_ptr<RegistryStore> store, std::shared_ptr<Plan> plan)
-        : CRegKeyImpl(std::move(store)), plan_(std::move(plan)) {}
-    uint32_t DeleteSubKey(const wchar_t* name) override {
-        return plan_->deletes++ == plan_->failDeleteAt ? plan_->code : CRegKeyImpl::DeleteSubKey(name);
-    }
-    uint32_t EnumSubKey(uint32_t i, wchar_t* n, uint32_t* c, RegFileTime* t) override {
-        return plan_->enums++ == plan_->failEnumAt ? plan_->code : CRegKeyImpl::EnumSubKey(i, n, c, t);
-    }
-    uint32_t QueryValue(const wchar_t* name, uint32_t* type, void* data, uint32_t* size) override {
-        return plan_->queries++ == plan_->failQueryAt ? plan_->code : CRegKeyImpl::QueryValue(name, type, data, size);
-    }
-
-protected:
-    std::shared_ptr<CRegKeyImpl> NewSibling() const override { return std::make_shared<FaultyImpl>(Store(), plan_); }
-
-private:
-    std::shared_ptr<Plan> plan_;
-};
-
 TEST_F(CRegKeyTest, DeleteSubKeyTreeStopsAtTheFirstFaultAndReturnsIt) {
     const struct {
-        int failDeleteAt, failEnumAt;
-    } cases[] = {{0, -1}, {1, -1}, {-1, 0}, {-1, 2}};
+        RegOp op;
+        uint64_t nth;
+    } cases[] = {{RegOp::DeleteKey, 0}, {RegOp::DeleteKey, 1}, {RegOp::EnumKey, 0}, {RegOp::EnumKey, 2}};
     for (const auto& c : cases) {
         {
             CRegKey setup(NewImpl());
             ASSERT_EQ(setup.Create(HkeyLocalMachine(), L"Software\\F\\Top\\A\\Leaf"), kErrorSuccess);
             ASSERT_EQ(setup.Create(HkeyLocalMachine(), L"Software\\F\\Top\\B"), kErrorSuccess);
         }
-        auto plan = std::make_shared<FaultyImpl::Plan>();
-        plan->failDeleteAt = c.failDeleteAt;
-        plan->failEnumAt = c.failEnumAt;
-        CRegKey key(std::make_shared<FaultyImpl>(registry_.store, plan));
+        auto faults = std::make_shared<gptest::FailingRegistryStore>(registry_.store);
+        faults->Fail({.from = c.nth, .times = 1, .only = {c.op}});
+        CRegKey key(std::make_shared<CRegKeyImpl>(faults));
         ASSERT_EQ(key.Open(HkeyLocalMachine(), L"Software\\F"), kErrorSuccess);
-        EXPECT_EQ(key.DeleteSubKeyTree(L"Top"), kErrorRegistryIoFailed) << c.failDeleteAt << "/" << c.failEnumAt;
+        EXPECT_EQ(key.DeleteSubKeyTree(L"Top"), kErrorRegistryIoFailed) << gptest::RegOpName(c.op) << " " << c.nth;
+        EXPECT_EQ(faults->Failures(), 1u);
         EXPECT_TRUE(Exists(L"Software\\F\\Top")) << "a failed tree delete must not report the top as gone";
+        key.Close();
+        EXPECT_EQ(faults->OpenHandles(), 0u) << "a failed tree delete closes the keys it opened";
         CRegKey cleanup(NewImpl());
         ASSERT_EQ(cleanup.Open(HkeyLocalMachine(), L"Software\\F"), kErrorSuccess);
         ASSERT_EQ(cleanup.DeleteSubKeyTree(L"Top"), kErrorSuccess);
@@ -407,10 +383,10 @@ TEST_F(CRegKeyTest, AFaultyRawReadFailsEveryTypedReadWithItsCode) {
     ASSERT_EQ(setup.Create(HkeyLocalMachine(), L"Software\\Q"), kErrorSuccess);
     ASSERT_EQ(setup.SetDwordValue(L"d", 1), kErrorSuccess);
     ASSERT_EQ(setup.SetStringValue(L"s", L"x"), kErrorSuccess);
-    for (int n = 0; n < 2; ++n) {
-        auto plan = std::make_shared<FaultyImpl::Plan>();
-        plan->failQueryAt = n;
-        CRegKey key(std::make_shared<FaultyImpl>(registry_.store, plan));
+    for (uint64_t n = 0; n < 2; ++n) {
+        auto faults = std::make_shared<gptest::FailingRegistryStore>(registry_.store);
+        faults->Fail({.from = n, .times = 1, .only = {RegOp::QueryValue}});
+        CRegKey key(std::make_shared<CRegKeyImpl>(faults));
         ASSERT_EQ(key.Open(HkeyLocalMachine(), L"Software\\Q", kKeyRead), kErrorSuccess);
         std::wstring text = L"before";
         // The wide-string read asks the size (call 0) and then reads (call 1).

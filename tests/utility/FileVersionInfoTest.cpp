@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "support/CaseNames.h"
 #include "utility/FileVersionInfo.h"
 #include "base/Utf.h"
 
@@ -77,6 +78,19 @@ struct StringCase {
     const wchar_t* expected;
 };
 
+void PrintTo(const StringCase& c, std::ostream* os) {
+    *os << gptest::Show(c.name) << " of " << gptest::Show(c.file) << " reads " << gptest::Show(c.expected);
+}
+
+// "a_dll_ProductVersion": the file and the name asked for.
+std::string StringCaseName(const ::testing::TestParamInfo<StringCase>& info) {
+    std::string name;
+    for (const wchar_t* p = info.param.file; *p; ++p) name += static_cast<char>(*p);
+    name += '_';
+    for (const wchar_t* p = info.param.name; *p; ++p) name += static_cast<char>(*p);
+    return gptest::TestNameFrom(name);
+}
+
 class FileVersionGetString : public ::testing::TestWithParam<StringCase> {};
 
 TEST_P(FileVersionGetString, FirstTranslationHoldingTheNameWins) {
@@ -91,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FileVersionGetString,
                          ::testing::Values(StringCase{L"a.dll", L"ProductVersion", L"de"},
                                            StringCase{L"a.dll", L"FileVersion", L"2.0.1"},  // second translation only
                                            StringCase{L"a.dll", L"CompanyName", L""},
-                                           StringCase{L"none.dll", L"FileVersion", L""}));  // no translation table
+                                           StringCase{L"none.dll", L"FileVersion", L""}),  // no translation table
+                         StringCaseName);
 
 TEST(FileVersionInfo, SecondLoadFailsAndKeepsTheFirstFile) {
     FileVersionInfo info(TwoFiles());

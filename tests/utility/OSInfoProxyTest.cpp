@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "support/CaseNames.h"
 #include "utility/OSInfoProxy.h"
 
 namespace Kestrix::internal {
@@ -77,6 +78,17 @@ struct Row {
     bool classified;
     uint32_t kind, platform, major, minorOut, servicePackOut;
 };
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << r.name << ": platform id " << r.platformId << ", kernel " << gptest::Show(r.productVersion) << ", probe minor "
+        << r.minor << ", service pack " << r.servicePack;
+    if (r.classified) {
+        *os << " -> kind " << r.kind << ", platform " << r.platform << ", version " << r.major << "." << r.minorOut
+            << " SP" << r.servicePackOut;
+    } else {
+        *os << " -> not classified";
+    }
+}
 
 class OSClassification : public ::testing::TestWithParam<Row> {};
 
