@@ -37,7 +37,6 @@ namespace platform = glimmerpane::platform;
 using fs::perms;
 
 constexpr ModuleStatus kSuccess = 0;
-constexpr ModuleStatus kUnknownException = 0x8000000F;
 
 ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 

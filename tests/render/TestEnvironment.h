@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DynamicLibrary.h"
@@ -47,7 +48,7 @@ private:
 inline std::wstring BinFolder() { return glimmerpane::platform::ExecutableFolder(); }
 
 #ifdef GP_TEST_LIBRARY_DIR
-inline std::wstring TestLibraryFolder() { return std::wstring(GP_TEST_LIBRARY_DIR, GP_TEST_LIBRARY_DIR + sizeof(GP_TEST_LIBRARY_DIR) - 1) + L"/"; }
+inline std::wstring TestLibraryFolder() { return std::wstring(std::string_view(GP_TEST_LIBRARY_DIR).begin(), std::string_view(GP_TEST_LIBRARY_DIR).end()) + L"/"; }
 #endif
 
 inline std::string SourceFolder() {
