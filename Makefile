@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test demo asan tsan clean
+.PHONY: all deps configure build test demo asan tsan fuzz clean
 
 all: build
 
@@ -27,6 +27,14 @@ asan:
 
 tsan:
 	@$(MAKE) --no-print-directory test PRESET=tsan
+
+# The fuzz targets (clang, libFuzzer, ASan+UBSan): replays every seed corpus, then fuzzes each
+# target for FUZZ_SECONDS (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

@@ -84,7 +84,10 @@ void Message::copyHeader(const MessageHeader* source) {
         return;
     }
     std::memcpy(header_.get(), source, GP_MESSAGE_HEADER_V1_SIZE);
-    WriteU32(header_.get(), kTotalSizeOffset, ReadU32(header_.get(), kTotalSizeOffset) + 8);
+    // The version-2 header is 8 bytes longer; the sum saturates as the constructor's does,
+    // so a hostile 0xFFFFFFFC cannot wrap to 4.
+    const uint64_t grown = uint64_t{ReadU32(header_.get(), kTotalSizeOffset)} + (GP_MESSAGE_HEADER_SIZE - GP_MESSAGE_HEADER_V1_SIZE);
+    WriteU32(header_.get(), kTotalSizeOffset, glimmerpane::base::SaturatedMessageSize(grown));
     WriteU16(header_.get(), kVersionOffset, kHeaderVersion2);
     WriteU16(header_.get(), kExtension1Offset, kDefaultExtension1);
     WriteU16(header_.get(), kExtension2Offset, kDefaultExtension2);

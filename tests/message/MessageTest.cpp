@@ -97,6 +97,16 @@ TEST(Message, CopyInOfAVersion1HeaderUpgradesIt) {
     EXPECT_EQ(ext[2], 8);
 }
 
+TEST(Message, CopyInOfAVersion1HeaderSaturatesItsSize) {
+    // A hostile size near the top once wrapped round to 4 on the upgrade.
+    for (const uint32_t size : {0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFFu}) {
+        Message m(L"a", L"", L"");
+        MessageHeader v1 = RawHeader(1, size, 0);
+        m.copyHeader(&v1);
+        EXPECT_EQ(m.totalSize(), 0xFFFFFFFFu) << size;
+    }
+}
+
 TEST(Message, CopyInOfAVersion2HeaderKeepsEverything) {
     Message m(L"a", L"", L"");
     MessageHeader v2 = RawHeader(2, 300, 7);
