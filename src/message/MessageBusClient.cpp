@@ -18,6 +18,10 @@ constexpr const wchar_t* kSource = L"MessageBusClient";
 // captures, optimised, case-sensitive.
 constexpr auto kPatternFlags = std::regex_constants::ECMAScript | std::regex_constants::nosubs |
                                std::regex_constants::optimize;
+
+// The standard matcher recurses per character: a longer name could overflow the stack.
+// The bus library refuses longer names for the same reason.
+constexpr size_t kMaxPatternMatchLength = 1024;
 }  // namespace
 
 MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::shared_ptr<ProcessAPI> process)
@@ -169,12 +173,25 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias) {
 
 ModuleStatus MessageBusClient::dispatchDirect(const std::shared_ptr<Message>& message) {
     if (!message) return MODULE_STATUS_INVALID_PARAMETER;
+    const std::wstring& name = message->getName();
+    const bool matchable = name.size() <= kMaxPatternMatchLength;
+    bool patternSkipped = false;
     std::lock_guard lock(subscriptionsLock_);
     for (auto& [alias, entry] : subscriptions_) {
         for (auto& s : entry.exact)
-            if (s.name == message->getName()) (*s.handler)(message);
-        for (auto& s : entry.patterns)
-            if (std::regex_match(message->getName(), s.compiled)) (*s.handler)(message);
+            if (s.name == name) (*s.handler)(message);
+        for (auto& s : entry.patterns) {
+            if (!matchable) {
+                patternSkipped = true;
+            } else if (std::regex_match(name, s.compiled)) {
+                (*s.handler)(message);
+            }
+        }
+    }
+    if (patternSkipped) {
+        GP_LOG_WARNING(kSource, L"Vornik::MessageBusClient::dispatchDirect",
+                       L"Message name of %lu characters is longer than %lu: it matches no pattern subscription.",
+                       static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kMaxPatternMatchLength));
     }
     return MODULE_STATUS_SUCCESS;
 }

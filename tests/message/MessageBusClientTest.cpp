@@ -193,6 +193,30 @@ TEST_F(ClientTest, DirectDispatchMatchesWholeNamesAndPatterns) {
     EXPECT_TRUE(seen.empty());
 }
 
+TEST_F(ClientTest, DirectDispatchOfAnOverlongNameMatchesNoPatternAndSaysSo) {
+    auto client = makeClient();
+    std::vector<std::wstring> seen;
+    client->subscribeFilter(L"a*", [&](const std::shared_ptr<Message>&) -> uint32_t { return seen.push_back(L"a*"), 1; });
+    client->subscribeFilter(L"(a|b)*", [&](const std::shared_ptr<Message>&) -> uint32_t { return seen.push_back(L"ab"), 1; });
+    const std::wstring longest(1024, L'a'), overlong(200000, L'a');
+    client->subscribe(overlong, [&](const std::shared_ptr<Message>&) -> uint32_t { return seen.push_back(L"exact"), 1; });
+
+    LogCapture capture;
+    client->dispatchDirect(std::make_shared<Message>(std::wstring(longest), L"test", L""));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"a*", L"ab"}));
+    EXPECT_TRUE(capture.records().empty());
+
+    seen.clear();
+    client->dispatchDirect(std::make_shared<Message>(std::wstring(overlong), L"test", L""));
+    EXPECT_EQ(seen, std::vector<std::wstring>{L"exact"});  // an exact name has no such limit
+    const auto records = capture.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, LogSeverity::Warning);
+    EXPECT_EQ(records[0].message,
+              L"Message name of 200000 characters is longer than 1024: it matches no pattern subscription.");
+}
+
 TEST_F(ClientTest, DestructionWithdrawsEverySubscription) {
     auto client = makeClient();
     client->subscribe(L"a", [](const std::shared_ptr<Message>&) -> uint32_t { return 1; });
