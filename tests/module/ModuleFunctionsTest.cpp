@@ -137,6 +137,30 @@ TEST(ModuleFunctions, DestroyRunsTheDeleterOnceAndLogsIt) {
     EXPECT_EQ(destroyed[0].function, L"Vornik::destroyModule");
 }
 
+TEST(ModuleFunctions, DestroyContainsAThrowingStopAndStillDestroys) {
+    struct Watched : ScriptedModule {
+        explicit Watched(bool* gone) : gone(gone) {}
+        ~Watched() override { *gone = true; }
+        bool* gone;
+    };
+    bool gone = false;
+    auto* module = new Watched(&gone);
+    module->throwing = true;
+    auto* handle = new Vornik::ModuleHandle();
+    handle->module = module;
+    handle->deleter = [](Module* m) {
+        if (m != nullptr) destroyModule(m);
+    };
+    LogCapture capture;
+    EXPECT_EQ(Table().DestroyModule(handle), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_TRUE(gone);
+    const auto records = capture.records();
+    std::vector<std::wstring> texts;
+    for (const auto& r : records) texts.push_back(r.message);
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Exception caught at the module boundary: scripted failure",
+                                                L"Glimmerpane Module destroyed"}));
+}
+
 TEST(ModuleFunctions, NewModuleTakesTheLoggingGroupOnlyWhenNonEmpty) {
     ETWLogging::LoggerParameters& parameters = ETWLogging::CurrentLoggerParameters();
     const ETWLogging::LoggerParameters saved = parameters;
