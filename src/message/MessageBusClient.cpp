@@ -29,6 +29,7 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::sh
     replyCallback_ = [this](uint64_t index, std::shared_ptr<Message> message, ModuleStatus status) {
         return handleReply(index, std::move(message), status);
     };
+    replyRoute_ = ReplyRoutes::add(&replyCallback_);
     const uint32_t processId = process_->GetCurrentProcessId();
     uint32_t session = 0;
     if (process_->ProcessIdToSessionId(processId, &session) != 0) {
@@ -47,13 +48,23 @@ MessageBusClient::MessageBusClient() : MessageBusClient(std::make_shared<Message
 
 MessageBusClient::~MessageBusClient() {
     withdrawAll();
-    // The reply callback object is a member: it must be withdrawn from the bus before the
-    // members are torn down, or a late reply would run a destroyed callable. Outstanding
-    // promises break when the table goes, so their replies complete as REPLY_FAILED.
-    if (shim_) guardedCall([this]() -> ModuleStatus {
-        shim_->releaseReplyCallback();
-        return MODULE_STATUS_SUCCESS;
-    });
+    // Only this client's route goes: the bus may share the handle with other clients, whose
+    // requests stay. A late reply for one of ours finds no route.
+    ReplyRoutes::remove(replyRoute_);
+    failOutstandingReplies();
+}
+
+void MessageBusClient::failOutstandingReplies() {
+    std::lock_guard lock(repliesLock_);
+    for (auto& [index, entry] : replies_) {
+        guardedCall([&]() -> ModuleStatus {
+            entry.promise.set_exception(
+                std::make_exception_ptr(std::system_error(std::make_error_code(std::errc::no_message_available))));
+            if (entry.onComplete) entry.onComplete();
+            return MODULE_STATUS_SUCCESS;
+        });
+    }
+    replies_.clear();
 }
 
 void MessageBusClient::withdrawAll() {
@@ -209,7 +220,7 @@ ModuleStatus MessageBusClient::request(std::shared_ptr<Message> message, std::sh
 
 ModuleStatus MessageBusClient::sendRequest(std::shared_ptr<Message> message, ReplyHandler callback,
                                            std::shared_ptr<Reply>* reply, uint32_t timeoutMs) {
-    if (!message) return MODULE_STATUS_INVALID_PARAMETER;
+    // A null message goes on to the shim, which refuses it; the refusal is logged below.
     uint64_t index = 0;
     std::future<std::shared_ptr<Message>> future;
     {
@@ -233,7 +244,7 @@ ModuleStatus MessageBusClient::sendRequest(std::shared_ptr<Message> message, Rep
         }
     }
 
-    const ModuleStatus status = shim_->request(message, index, &replyCallback_, timeoutMs);
+    const ModuleStatus status = shim_->request(message, index, replyRoute_, timeoutMs);
     if (status != MODULE_STATUS_SUCCESS) {
         std::lock_guard lock(repliesLock_);
         replies_.erase(index);
