@@ -18,6 +18,10 @@ constexpr const wchar_t* kSource = L"MessageBusClient";
 // captures, optimised, case-sensitive.
 constexpr auto kPatternFlags = std::regex_constants::ECMAScript | std::regex_constants::nosubs |
                                std::regex_constants::optimize;
+
+// The standard matcher recurses per character: a longer name could overflow the stack.
+// The bus library refuses longer names for the same reason.
+constexpr size_t kMaxPatternMatchLength = 1024;
 }  // namespace
 
 MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::shared_ptr<ProcessAPI> process)
@@ -25,6 +29,7 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::sh
     replyCallback_ = [this](uint64_t index, std::shared_ptr<Message> message, ModuleStatus status) {
         return handleReply(index, std::move(message), status);
     };
+    replyRoute_ = ReplyRoutes::add(&replyCallback_);
     const uint32_t processId = process_->GetCurrentProcessId();
     uint32_t session = 0;
     if (process_->ProcessIdToSessionId(processId, &session) != 0) {
@@ -43,13 +48,23 @@ MessageBusClient::MessageBusClient() : MessageBusClient(std::make_shared<Message
 
 MessageBusClient::~MessageBusClient() {
     withdrawAll();
-    // The reply callback object is a member: it must be withdrawn from the bus before the
-    // members are torn down, or a late reply would run a destroyed callable. Outstanding
-    // promises break when the table goes, so their replies complete as REPLY_FAILED.
-    if (shim_) guardedCall([this]() -> ModuleStatus {
-        shim_->releaseReplyCallback();
-        return MODULE_STATUS_SUCCESS;
-    });
+    // Only this client's route goes: the bus may share the handle with other clients, whose
+    // requests stay. A late reply for one of ours finds no route.
+    ReplyRoutes::remove(replyRoute_);
+    failOutstandingReplies();
+}
+
+void MessageBusClient::failOutstandingReplies() {
+    std::lock_guard lock(repliesLock_);
+    for (auto& [index, entry] : replies_) {
+        guardedCall([&]() -> ModuleStatus {
+            entry.promise.set_exception(
+                std::make_exception_ptr(std::system_error(std::make_error_code(std::errc::no_message_available))));
+            if (entry.onComplete) entry.onComplete();
+            return MODULE_STATUS_SUCCESS;
+        });
+    }
+    replies_.clear();
 }
 
 void MessageBusClient::withdrawAll() {
@@ -169,12 +184,25 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias) {
 
 ModuleStatus MessageBusClient::dispatchDirect(const std::shared_ptr<Message>& message) {
     if (!message) return MODULE_STATUS_INVALID_PARAMETER;
+    const std::wstring& name = message->getName();
+    const bool matchable = name.size() <= kMaxPatternMatchLength;
+    bool patternSkipped = false;
     std::lock_guard lock(subscriptionsLock_);
     for (auto& [alias, entry] : subscriptions_) {
         for (auto& s : entry.exact)
-            if (s.name == message->getName()) (*s.handler)(message);
-        for (auto& s : entry.patterns)
-            if (std::regex_match(message->getName(), s.compiled)) (*s.handler)(message);
+            if (s.name == name) (*s.handler)(message);
+        for (auto& s : entry.patterns) {
+            if (!matchable) {
+                patternSkipped = true;
+            } else if (std::regex_match(name, s.compiled)) {
+                (*s.handler)(message);
+            }
+        }
+    }
+    if (patternSkipped) {
+        GP_LOG_WARNING(kSource, L"Vornik::MessageBusClient::dispatchDirect",
+                       L"Message name of %lu characters is longer than %lu: it matches no pattern subscription.",
+                       static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kMaxPatternMatchLength));
     }
     return MODULE_STATUS_SUCCESS;
 }
@@ -192,7 +220,7 @@ ModuleStatus MessageBusClient::request(std::shared_ptr<Message> message, std::sh
 
 ModuleStatus MessageBusClient::sendRequest(std::shared_ptr<Message> message, ReplyHandler callback,
                                            std::shared_ptr<Reply>* reply, uint32_t timeoutMs) {
-    if (!message) return MODULE_STATUS_INVALID_PARAMETER;
+    // A null message goes on to the shim, which refuses it; the refusal is logged below.
     uint64_t index = 0;
     std::future<std::shared_ptr<Message>> future;
     {
@@ -216,7 +244,7 @@ ModuleStatus MessageBusClient::sendRequest(std::shared_ptr<Message> message, Rep
         }
     }
 
-    const ModuleStatus status = shim_->request(message, index, &replyCallback_, timeoutMs);
+    const ModuleStatus status = shim_->request(message, index, replyRoute_, timeoutMs);
     if (status != MODULE_STATUS_SUCCESS) {
         std::lock_guard lock(repliesLock_);
         replies_.erase(index);

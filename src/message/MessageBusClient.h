@@ -89,6 +89,7 @@ private:
     ModuleStatus handleReply(uint64_t replyIndex, std::shared_ptr<Message> message, ModuleStatus status);
     MessageHandler sessionFiltered(MessageHandler handler) const;
     void withdrawAll();
+    void failOutstandingReplies();
 
     std::shared_ptr<MessageBusShim> shim_;
     std::shared_ptr<ProcessAPI> process_;
@@ -98,6 +99,7 @@ private:
     std::mutex repliesLock_;
     uint64_t nextReplyIndex_ = 0;
     ReplyCallback replyCallback_;
+    void* replyRoute_ = nullptr;  // ReplyRoutes token of replyCallback_: the requests' context
     uint32_t sessionId_ = 0;
 };
 

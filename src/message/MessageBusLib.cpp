@@ -51,6 +51,11 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
 }
 
 MessageBusLib::~MessageBusLib() {
+    // The handle is this object's alone: releasing its reply callback drops no one else's.
+    guardedCall([this]() -> ModuleStatus {
+        if (shim_) shim_->releaseReplyCallback();
+        return MODULE_STATUS_SUCCESS;
+    });
     shim_.reset();
     guardedCall([this]() -> ModuleStatus {
         if (const ModuleStatus status = functions_->close(handle_); status != MODULE_STATUS_SUCCESS) {
@@ -68,8 +73,8 @@ MessageBusLib::~MessageBusLib() {
 ModuleStatus MessageBusLib::publish(const std::shared_ptr<Message>& message) { return shim_->publish(message); }
 
 ModuleStatus MessageBusLib::request(const std::shared_ptr<Message>& message, uint64_t replyIndex,
-                                    ReplyCallback* replyCallback, uint32_t timeoutMs) {
-    return shim_->request(message, replyIndex, replyCallback, timeoutMs);
+                                    void* replyRoute, uint32_t timeoutMs) {
+    return shim_->request(message, replyIndex, replyRoute, timeoutMs);
 }
 
 void MessageBusLib::releaseReplyCallback() { shim_->releaseReplyCallback(); }

@@ -35,7 +35,7 @@ public:
     MessageBusLib& operator=(const MessageBusLib&) = delete;
 
     ModuleStatus publish(const std::shared_ptr<Message>& message) override;
-    ModuleStatus request(const std::shared_ptr<Message>& message, uint64_t replyIndex, ReplyCallback* replyCallback,
+    ModuleStatus request(const std::shared_ptr<Message>& message, uint64_t replyIndex, void* replyRoute,
                          uint32_t timeoutMs) override;
     void releaseReplyCallback() override;
     uint32_t subscribe(const std::wstring& name, void* context) override;

@@ -1,6 +1,7 @@
 // MessageBusShimImpl.h - drives a bus library's function table over a borrowed handle.
 //
-// It never opens or closes the handle. Its two static callbacks are what the bus library
+// It never opens or closes the handle, and does not release its reply callback when it
+// goes: other shims may share the handle (ReplyRoutes). Its two static callbacks are what the bus library
 // calls on its own threads; both run under guardedCall, so nothing thrown or raised in a
 // handler reaches the bus library.
 #pragma once
@@ -17,7 +18,7 @@ public:
     ~MessageBusShimImpl() override;
 
     ModuleStatus publish(const std::shared_ptr<Message>& message) override;
-    ModuleStatus request(const std::shared_ptr<Message>& message, uint64_t replyIndex, ReplyCallback* replyCallback,
+    ModuleStatus request(const std::shared_ptr<Message>& message, uint64_t replyIndex, void* replyRoute,
                          uint32_t timeoutMs) override;
     void releaseReplyCallback() override;
     uint32_t subscribe(const std::wstring& name, void* context) override;
@@ -27,7 +28,7 @@ public:
     // context: the MessageHandler object the client registered.
     static uint32_t onBusMessage(void* context, const MessageHeader* header, const wchar_t* name,
                                  const wchar_t* sender, const wchar_t* userData);
-    // context: the client's ReplyCallback object.
+    // context: the requesting client's ReplyRoutes token.
     static uint32_t onBusReply(void* context, uint64_t replyIndex, const MessageHeader* header, const wchar_t* name,
                                const wchar_t* sender, const wchar_t* userData, ModuleStatus status);
 

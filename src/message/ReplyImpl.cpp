@@ -48,8 +48,14 @@ uint32_t ReplyImpl::waitFor(std::chrono::milliseconds timeout) {
         status_ = REPLY_FAILED;
         return status_;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
-    if (future_.wait_until(deadline) != std::future_status::ready) {
+    // now + timeout overflows for a long timeout (milliseconds::max(), centuries) and
+    // would lie in the past: a deadline beyond the clock's range means no deadline.
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
+    if (timeout >= room) {
+        future_.wait();
+    } else if (future_.wait_until(now + std::max(timeout, std::chrono::milliseconds(0))) != std::future_status::ready) {
         GP_LOG_WARNING(kSource, L"Vornik::ReplyImpl::waitFor", L"Reply waitFor timed out. Returning.");
         return status_;
     }

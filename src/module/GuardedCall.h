@@ -3,13 +3,16 @@
 // The body runs inside two guards: the platform's trap guard (structured exceptions on
 // Windows, fault signals on POSIX) around a language-level catch-all. Whatever escapes
 // the body - a thrown object of any type, ModuleException included, or a trap - becomes
-// MODULE_STATUS_UNKNOWN_EXCEPTION and one Error record. Nothing crosses the boundary.
+// MODULE_STATUS_UNKNOWN_EXCEPTION. Nothing crosses the boundary. A ModuleException was
+// logged where it was thrown, so the guard adds no record for it; anything else gets one
+// Error record here.
 #pragma once
 
 #include <exception>
 #include <type_traits>
 
 #include "etwlogging/LogCall.h"
+#include "module/ModuleException.h"
 #include "module/ModuleStatus.h"
 #include "platform/TrapGuard.h"
 
@@ -26,6 +29,8 @@ ModuleStatus guardedCall(Body&& body) noexcept {
     auto trampoline = [](void* context) -> uint32_t {
         try {
             return (*static_cast<BodyType*>(context))();
+        } catch (const ModuleException&) {
+            // Logged at its throw site.
         } catch (const std::exception& e) {
             internal::LogCaughtException(e.what());
         } catch (...) {

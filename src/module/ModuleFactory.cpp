@@ -34,10 +34,7 @@ ModuleStatus createModule(Module** address) {
 }
 
 void destroyModule(Module* module) {
-    // A host that destroys a started module without stopping it would leave the worker
-    // running while the object is being torn down (its virtual calls would race the
-    // destructor). Stopping first is a no-op for a stopped module.
-    if (module != nullptr) module->stop();
+    // DestroyModule has stopped the module already, under the guard.
     delete module;
     GP_LOG_NORMAL(L"Glimmerpane", L"Vornik::destroyModule", L"Glimmerpane Module destroyed");
 }

@@ -60,10 +60,24 @@ ModuleStatus DestroyModule(::ModuleHandle handle) {
         GP_LOG_ERROR(kSource, L"DestroyModule", L"Invalid handle.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    return guardedCall([&]() -> ModuleStatus {
-        delete static_cast<Vornik::ModuleHandle*>(handle);
+    auto* owned = static_cast<Vornik::ModuleHandle*>(handle);
+    // A host that destroys a started module without stopping it would leave the worker
+    // running while the object is torn down (its virtual calls would race the destructor).
+    // The stop runs here, under its own guard, not in the deleter: the handle's destructor
+    // cannot let a throw out without ending the process. A failed stop is logged by the
+    // guard; the module is destroyed all the same and the failure returned.
+    ModuleStatus stopped = MODULE_STATUS_SUCCESS;
+    if (owned->module != nullptr) {
+        stopped = guardedCall([&]() -> ModuleStatus {
+            owned->module->stop();
+            return MODULE_STATUS_SUCCESS;
+        });
+    }
+    const ModuleStatus destroyed = guardedCall([&]() -> ModuleStatus {
+        delete owned;
         return MODULE_STATUS_SUCCESS;
     });
+    return stopped != MODULE_STATUS_SUCCESS ? stopped : destroyed;
 }
 
 // Builds the property map; a name already present keeps its first value.

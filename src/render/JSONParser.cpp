@@ -8,7 +8,6 @@
 // either.
 #include "render/JSONParser.h"
 
-#include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -104,10 +103,9 @@ bool ConvertNumber(const wchar_t* text, rapidjson::SizeType length, Handler& han
 }
 
 // Forwards every SAX event to the document under construction; numbers go through
-// ConvertNumber. Remembers whether a number was out of range so that parse can say so.
+// ConvertNumber.
 struct NumberConvertingHandler {
     Document& target;
-    bool numberTooBig = false;
 
     bool Null() { return target.Null(); }
     bool Bool(bool b) { return target.Bool(b); }
@@ -117,9 +115,7 @@ struct NumberConvertingHandler {
     bool Uint64(uint64_t u) { return target.Uint64(u); }
     bool Double(double d) { return target.Double(d); }
     bool RawNumber(const wchar_t* text, rapidjson::SizeType length, bool) {
-        if (ConvertNumber(text, length, target)) return true;
-        numberTooBig = true;
-        return false;
+        return ConvertNumber(text, length, target);
     }
     bool String(const wchar_t* s, rapidjson::SizeType length, bool) { return target.String(s, length, true); }
     bool StartObject() { return target.StartObject(); }
@@ -335,35 +331,26 @@ bool JSONParser::parse(const std::wstring& text) {
     // A fresh document brings a fresh pool; swapping it in releases the old one whole.
     Document fresh;
     rapidjson::ParseResult result;
-    bool numberTooBig = false;
     auto parseInto = [&](Document& target) {
         NumberConvertingHandler handler{target};
         rapidjson::GenericReader<Encoding, Encoding, rapidjson::CrtAllocator> reader;
         std::wstring scratch(text.c_str());  // in-situ parsing writes into its input
         rapidjson::GenericInsituStringStream<Encoding> input(scratch.data());
         result = reader.Parse<kParseFlags>(input, handler);
-        numberTooBig = handler.numberTooBig;
         return !result.IsError();
     };
     // Populate keeps the root only when the whole text parsed; otherwise it stays null.
     fresh.Populate(parseInto);
     doc_.Swap(fresh);
 
+    // A failed parse, or a root that is not an object, is the caller's to report: it knows
+    // what the text was for. Only a NUL that cut a text which then parsed would go unseen.
+    if (result.IsError()) return false;
     const size_t nul = text.find(L'\0');
     if (nul != std::wstring::npos) {
         GP_LOG_WARNING(kSource, function,
                        L"JSON text holds a NUL character at offset %lu of %lu; the text after it was not read.",
                        static_cast<unsigned long>(nul), static_cast<unsigned long>(text.size()));
-    }
-    if (result.IsError()) {
-        const rapidjson::ParseErrorCode code = numberTooBig ? rapidjson::kParseErrorNumberTooBig : result.Code();
-        const std::wstring reason = glimmerpane::base::WideFromUtf8(rapidjson::GetParseError_En(code));
-        GP_LOG_WARNING(kSource, function, L"JSON parse failed at offset %lu: %ls",
-                       static_cast<unsigned long>(result.Offset()), reason.c_str());
-        return false;
-    }
-    if (!doc_.IsObject()) {
-        GP_LOG_WARNING(kSource, function, L"JSON text parsed, but its root is not an object.");
     }
     return true;
 }

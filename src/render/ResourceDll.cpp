@@ -21,15 +21,9 @@ ResourceDll::ResourceDll(const wchar_t* moduleName, const wchar_t* resourceDllNa
       resourceDllName(resourceDllName != nullptr ? resourceDllName : L"") {
     if (!this->api) this->api = std::make_shared<ResourceAPI>();
     std::wstring folder;
-    if (!ResourceDll::getCurrentResourcePath(folder)) {
-        GP_LOG_ERROR(kSource, L"Vornik::ResourceDll::ResourceDll",
-                     L"Failed to get resourcePath for Module. Throwing ModuleException.");
-        throw ModuleException("Failed to get resourcePath for Module.");
-    }
-    if (!ResourceDll::loadResourceDll(folder + this->resourceDllName)) {
-        GP_LOG_ERROR(kSource, L"Vornik::ResourceDll::ResourceDll", L"Failed to load Resources. Throwing ModuleException.");
-        throw ModuleException("Failed to load Resources.");
-    }
+    // The cause is logged where it is found; the creator of the module logs the failure.
+    if (!ResourceDll::getCurrentResourcePath(folder)) throw ModuleException("Failed to get resourcePath for Module.");
+    if (!ResourceDll::loadResourceDll(folder + this->resourceDllName)) throw ModuleException("Failed to load Resources.");
 }
 
 ResourceDll::~ResourceDll() { ResourceDll::unloadResourcesDll(); }

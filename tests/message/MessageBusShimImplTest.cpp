@@ -42,11 +42,15 @@ TEST(MessageBusShimImpl, OnBusReplyWithAFailureStatusPassesAnEmptyMessage) {
         seenStatus = s;
         return 0;
     };
+    void* route = ReplyRoutes::add(&callback);
     // The strings are not read for a failed reply: null pointers must not matter.
-    EXPECT_EQ(MessageBusShimImpl::onBusReply(&callback, 3, nullptr, nullptr, nullptr, nullptr, MODULE_STATUS_TIMEOUT), 0u);
+    EXPECT_EQ(MessageBusShimImpl::onBusReply(route, 3, nullptr, nullptr, nullptr, nullptr, MODULE_STATUS_TIMEOUT), 0u);
     EXPECT_FALSE(hadMessage);
     EXPECT_EQ(seenStatus, MODULE_STATUS_TIMEOUT);
     EXPECT_EQ(MessageBusShimImpl::onBusReply(nullptr, 3, nullptr, L"n", L"s", L"d", 0), MODULE_STATUS_INVALID_PARAMETER);
+    ReplyRoutes::remove(route);
+    EXPECT_EQ(MessageBusShimImpl::onBusReply(route, 3, nullptr, nullptr, nullptr, nullptr, MODULE_STATUS_TIMEOUT),
+              MODULE_STATUS_NOT_FOUND);
 }
 
 TEST(MessageBusShimImpl, OnBusMessageBuildsTheMessageAndContainsThrows) {

@@ -80,7 +80,10 @@ TEST_F(BaseModuleTest, NullBusHandleOrTableEndsAsUnknownExceptionWithoutInitiali
     {
         LogCapture capture;
         EXPECT_EQ(initializeV2(nullptr, FakeBus::functions()), MODULE_STATUS_UNKNOWN_EXCEPTION);
-        EXPECT_TRUE(capture.has(LogSeverity::Error, L"Invalid message bus handle. Throwing ModuleException."));
+        const auto records = capture.records();
+        ASSERT_EQ(records.size(), 1u);  // the throw site's record, none from the boundary
+        EXPECT_EQ(records[0].severity, LogSeverity::Error);
+        EXPECT_EQ(records[0].message, L"Invalid message bus handle. Throwing ModuleException.");
     }
     EXPECT_EQ(initializeV2(bus.handle(), nullptr), MODULE_STATUS_UNKNOWN_EXCEPTION);
     EXPECT_EQ(module.initializeCalls, 0);

@@ -67,16 +67,16 @@ TEST(ResourceDllTest, PathFailuresThrowAfterTheirRecords) {
         auto api = std::make_shared<FakeResourceAPI>();
         c.arrange(*api);
         EXPECT_EQ(ConstructionError(api), "Failed to get resourcePath for Module.");
-        EXPECT_TRUE(capture.has(LogSeverity::Warning, c.record));
-        const auto thrown = capture.withMessage(L"Failed to get resourcePath for Module. Throwing ModuleException.");
-        ASSERT_EQ(thrown.size(), 1u);
-        EXPECT_EQ(thrown[0].severity, LogSeverity::Error);
-        EXPECT_EQ(thrown[0].source, L"ResourceDll");
+        const auto records = capture.records();
+        ASSERT_EQ(records.size(), 1u);  // the cause alone
+        EXPECT_EQ(records[0].severity, LogSeverity::Warning);
+        EXPECT_EQ(records[0].message, c.record);
+        EXPECT_EQ(records[0].source, L"ResourceDll");
         EXPECT_TRUE(api->loadedPath.empty());
     }
     gptest::LogCapture capture;
     EXPECT_EQ(ConstructionError(std::make_shared<FakeResourceAPI>(), L""), "Failed to get resourcePath for Module.");
-    EXPECT_EQ(capture.records().size(), 1u);  // an empty name has no cause record of its own
+    EXPECT_TRUE(capture.records().empty());  // an empty name has no cause record of its own
 }
 
 TEST(ResourceDllTest, AMissingOrUnloadableLibraryThrowsAfterItsRecords) {
@@ -88,7 +88,7 @@ TEST(ResourceDllTest, AMissingOrUnloadableLibraryThrowsAfterItsRecords) {
         const auto cause = capture.withMessage(L"/opt/corvane/GPNResources.so doesn't exist. Error 2");
         ASSERT_EQ(cause.size(), 1u);
         EXPECT_EQ(cause[0].function, L"Vornik::ResourceDll::loadResourceDll");
-        EXPECT_TRUE(capture.has(LogSeverity::Error, L"Failed to load Resources. Throwing ModuleException."));
+        EXPECT_EQ(capture.records().size(), 1u);
         EXPECT_TRUE(api->loadedPath.empty());
     }
     {
@@ -97,6 +97,7 @@ TEST(ResourceDllTest, AMissingOrUnloadableLibraryThrowsAfterItsRecords) {
         api->loadFails = true;
         EXPECT_EQ(ConstructionError(api), "Failed to load Resources.");
         EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Failed to load Resource /opt/corvane/GPNResources.so. Error 193"));
+        EXPECT_EQ(capture.records().size(), 1u);
         EXPECT_EQ(api->freeCalls, 0);  // nothing was loaded, nothing is freed
     }
 }

@@ -52,6 +52,13 @@ public:
     std::map<std::wstring, uint32_t> values;
 };
 
+const std::vector<std::wstring> kRefreshRequests = {
+    L"Core.Antivirus.RefreshLastScanTime", L"Core.ProductState.RefreshProductList",
+    L"Core.ProductState.Refresh3rdPartyList", L"Core.Antivirus.RefreshRTSState",
+    L"Core.Firewall.RefreshState", L"Core.Antivirus.RefreshDATState",
+    L"Core.Update.RefreshState", L"Core.Protection.RefreshState",
+};
+
 class OpenModule : public GlimmerpaneImpl {
 public:
     OpenModule(std::shared_ptr<ProcState> state, std::shared_ptr<RegistryAPI> registry)
@@ -154,12 +161,54 @@ TEST_F(TilePublishing, StartPublishesTheEightRefreshRequestsInOrder) {
     auto published = bus.published();
     ASSERT_EQ(published.size(), 8u);
     for (size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(published[i].name, GlimmerpaneImpl::refreshRequestNames()[i]);
+        EXPECT_EQ(published[i].name, kRefreshRequests[i]);
         EXPECT_EQ(published[i].sender, L"Glimmerpane Module");
         EXPECT_EQ(published[i].userData, L"");
     }
-    EXPECT_EQ(published.front().name, L"Core.Antivirus.RefreshLastScanTime");
-    EXPECT_EQ(published.back().name, L"Core.Protection.RefreshState");
+}
+
+// Notes how many messages the bus had seen at each statistics read.
+class WatchingRegistry : public TableRegistry {
+public:
+    explicit WatchingRegistry(const FakeBus& bus) : bus(bus) {}
+    ModuleStatus readDword(const wchar_t* key, const wchar_t* valueName, uint32_t& value) override {
+        publishedAtRead.push_back(bus.published().size());
+        return TableRegistry::readDword(key, valueName, value);
+    }
+    const FakeBus& bus;
+    std::vector<size_t> publishedAtRead;
+};
+
+TEST_F(TilePublishing, RefreshEndsWithAStatisticsRead) {
+    auto watching = std::make_shared<WatchingRegistry>(bus);
+    watching->set(L"TotalItemScanned", 42);
+    module = std::make_unique<OpenModule>(state, watching);
+    bind();
+    ASSERT_EQ(module->start(), 0u);
+    ASSERT_EQ(module->stop(), 0u);  // nothing answered: the worker read nothing
+    EXPECT_EQ(watching->publishedAtRead, std::vector<size_t>(12, 8u));
+    EXPECT_EQ(state->filesScanned, 42u);
+}
+
+TEST_F(TilePublishing, TheRedExampleNamesOneCausePerArea) {
+    bind();
+    const wchar_t* kinds[] = {L"RootKits", L"TrackingCookies", L"Trojans", L"UnwantedProgram", L"Virus"};
+    for (int i = 0; i < 5; ++i) {
+        registry->set(std::wstring(kinds[i]) + L"Detected", 1);
+        registry->set(std::wstring(kinds[i]) + L"Resolved", i < 3 ? 1 : 0);
+    }
+    ASSERT_EQ(module->start(), 0u);
+    bus.deliver(L"Core.Protection.State", LR"({"state":"red"})");
+    bus.deliver(L"Core.Antivirus.RTSState", LR"({"state":"off","repair":"off","starting":false,"pup_scan_enabled":true})");
+    bus.deliver(L"Core.Firewall.State", LR"({"state":"off","off_by_user":false})");
+    bus.deliver(L"Core.Update.State", LR"({"state":"off"})");
+    ASSERT_EQ(module->stop(), 0u);
+    EXPECT_EQ(state->threatsDetected, 5u);
+    EXPECT_EQ(state->threatsResolved, 3u);
+    auto tiles = tilePublishes();
+    ASSERT_EQ(tiles.size(), 4u);
+    EXPECT_EQ(ContentsOf(tiles.back().userData),
+              (std::vector<TileContent>{RTS_OFF, THREATS_UNRESOLVED, FIREWALL_OFF, UPDATES_OFF}));
 }
 
 TEST_F(TilePublishing, FailedRefreshPublishesAreEachLoggedAndStartStillSucceeds) {
@@ -171,7 +220,7 @@ TEST_F(TilePublishing, FailedRefreshPublishesAreEachLoggedAndStartStillSucceeds)
     std::vector<std::wstring> failed;
     for (auto& r : capture.records())
         if (r.message.rfind(L"Failed to publish refresh message ", 0) == 0) failed.push_back(r.message.substr(34));
-    EXPECT_EQ(failed, GlimmerpaneImpl::refreshRequestNames());
+    EXPECT_EQ(failed, kRefreshRequests);
 }
 
 TEST_F(TilePublishing, EveryHandledMessagePublishesOnePayloadOfTheSelection) {
