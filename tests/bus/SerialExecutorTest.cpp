@@ -1,7 +1,8 @@
 // The executor's guarantees on their own: order and no overlap within a queue, parallel
 // queues, the pool's bound, withdrawal (close then awaitIdle) from outside and from
 // inside a task, the cycle that must not deadlock, and shutdown with running, queued and
-// stuck tasks. Every wait is a condition wait with a deadline.
+// stuck tasks. Every wait is a condition wait with a deadline (bustest::Event), so a
+// broken guarantee fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "BusTestSupport.h"
 #include "SerialExecutor.h"
 #include "support/RecordingLogger.h"
 
@@ -20,30 +22,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using BusBroker::SerialExecutor;
-
-// A flag that threads wait on, with a deadline so that a broken guarantee fails the test
-// instead of hanging it.
-class Flag {
-public:
-    void set() {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-        cv_.notify_all();
-    }
-    bool wait(std::chrono::milliseconds limit = 10s) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, limit, [&] { return set_; });
-    }
-    bool isSet() {
-        std::lock_guard lock(mutex_);
-        return set_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
+using bustest::Event;
+using bustest::kDeadline;
 
 // Counts events and lets a thread wait for a count.
 class Counter {
@@ -53,7 +33,7 @@ public:
         ++count_;
         cv_.notify_all();
     }
-    bool waitFor(int count, std::chrono::milliseconds limit = 10s) {
+    bool waitFor(int count, std::chrono::milliseconds limit = kDeadline) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, limit, [&] { return count_ >= count; });
     }
@@ -102,7 +82,7 @@ TEST(SerialExecutor, RunsEachQueueInPostOrderWithoutOverlap) {
 
 TEST(SerialExecutor, RunsDifferentQueuesInParallel) {
     SerialExecutor executor(2, 2s);
-    Flag aStarted, bStarted;
+    Event aStarted, bStarted;
     std::atomic<bool> aSawB{false}, bSawA{false};
     const auto a = executor.createQueue();
     const auto b = executor.createQueue();
@@ -128,7 +108,7 @@ TEST(SerialExecutor, StartsWorkersOnDemandUpToItsBound) {
     constexpr int kQueues = 8;
     SerialExecutor executor(kBound, 2s);
     EXPECT_EQ(executor.workerCount(), 0u);
-    Flag release;
+    Event release;
     Counter started, finished;
     std::atomic<int> inside{0}, most{0};
     std::vector<SerialExecutor::QueuePtr> queues;
@@ -155,7 +135,7 @@ TEST(SerialExecutor, StartsWorkersOnDemandUpToItsBound) {
 TEST(SerialExecutor, CloseDropsQueuedTasksAndRefusesNewOnes) {
     SerialExecutor executor(2, 2s);
     const auto queue = executor.createQueue();
-    Flag entered, release;
+    Event entered, release;
     Counter later;
     ASSERT_TRUE(executor.post(queue, [&] {
         entered.set();
@@ -169,7 +149,7 @@ TEST(SerialExecutor, CloseDropsQueuedTasksAndRefusesNewOnes) {
     ASSERT_TRUE(executor.awaitIdle({queue}));
 
     // The other queues keep running: a task of a fresh queue runs, and the closed one's did not.
-    Flag other;
+    Event other;
     ASSERT_TRUE(executor.post(executor.createQueue(), [&] { other.set(); }));
     ASSERT_TRUE(other.wait());
     EXPECT_EQ(later.value(), 0);
@@ -181,7 +161,7 @@ TEST(SerialExecutor, AwaitIdleReturnsOnlyOnceTheTaskInFlightHasEnded) {
     // check would catch the task still inside in nearly every round.
     for (int round = 0; round < 50; ++round) {
         const auto queue = executor.createQueue();
-        Flag entered, release;
+        Event entered, release;
         std::atomic<bool> inside{false};
         ASSERT_TRUE(executor.post(queue, [&] {
             inside = true;
@@ -200,7 +180,7 @@ TEST(SerialExecutor, AwaitIdleReturnsOnlyOnceTheTaskInFlightHasEnded) {
 TEST(SerialExecutor, ATaskMayWithdrawItsOwnQueueWithoutWaitingForItself) {
     SerialExecutor executor(2, 2s);
     const auto queue = executor.createQueue();
-    Flag done;
+    Event done;
     std::atomic<bool> idle{false};
     Counter ran;
     ASSERT_TRUE(executor.post(queue, [&] {
@@ -220,10 +200,10 @@ TEST(SerialExecutor, TwoTasksWithdrawingEachOtherDoNotDeadlock) {
     SerialExecutor executor(2, 2s);
     const auto a = executor.createQueue();
     const auto b = executor.createQueue();
-    Flag aIn, bIn;
+    Event aIn, bIn;
     Counter done;
     std::atomic<int> waited{0}, refused{0};
-    auto withdrawOther = [&](Flag& mine, Flag& theirs, const SerialExecutor::QueuePtr& other) {
+    auto withdrawOther = [&](Event& mine, Event& theirs, const SerialExecutor::QueuePtr& other) {
         mine.set();
         theirs.wait();
         executor.close(other);
@@ -240,7 +220,7 @@ TEST(SerialExecutor, TwoTasksWithdrawingEachOtherDoNotDeadlock) {
 TEST(SerialExecutor, ShutdownDropsQueuedTasksAndWaitsForTheRunningOne) {
     SerialExecutor executor(2, 10s);
     const auto queue = executor.createQueue();
-    Flag entered, release;
+    Event entered, release;
     std::atomic<bool> finished{false};
     Counter later;
     ASSERT_TRUE(executor.post(queue, [&] {
@@ -271,7 +251,7 @@ TEST(SerialExecutor, ShutdownDropsQueuedTasksAndWaitsForTheRunningOne) {
 }
 
 TEST(SerialExecutor, AStuckTaskHoldsShutdownOnlyForTheGracePeriod) {
-    Flag entered, release, returned;
+    Event entered, release, returned;
     {
         SerialExecutor executor(1, 50ms);
         ASSERT_TRUE(executor.post(executor.createQueue(), [&] {
@@ -291,7 +271,7 @@ TEST(SerialExecutor, AStuckTaskHoldsShutdownOnlyForTheGracePeriod) {
 
 TEST(SerialExecutor, ATaskMayDestroyTheExecutor) {
     auto executor = std::make_unique<SerialExecutor>(2, 2s);
-    Flag done;
+    Event done;
     ASSERT_TRUE(executor->post(executor->createQueue(), [&] {
         executor.reset();
         done.set();
@@ -303,7 +283,7 @@ TEST(SerialExecutor, ATaskThatThrowsIsLoggedAndTheQueueGoesOn) {
     gptest::LogCapture log;
     SerialExecutor executor(1, 2s);
     const auto queue = executor.createQueue();
-    Flag next;
+    Event next;
     ASSERT_TRUE(executor.post(queue, [] { throw std::runtime_error("boom"); }));
     ASSERT_TRUE(executor.post(queue, [&] { next.set(); }));
     EXPECT_TRUE(next.wait());
