@@ -1,25 +1,27 @@
-// Broker.cpp - routing, delivery threads, reply timeouts and the withdrawal guarantees.
+// Broker.cpp - routing, request and reply, reply timeouts and the withdrawal guarantees.
 //
-// All state lives in Core behind one mutex. Worker and timer threads hold a shared
-// reference to Core, so a callback that is still running when the Broker is destroyed
-// (and that the destructor stopped waiting for) returns into live memory.
+// The routing state lives in Core behind one mutex. Delivery runs on a SerialExecutor:
+// every subscription owns one of its queues, and so does every request (for its one reply
+// or timeout). Messages are queued while the routing mutex is held, which is what orders
+// concurrent publishes the same way for every subscriber. Delivery tasks carry copies of
+// what they call, not the subscription; a reply task reaches back into Core only through
+// a weak reference, so a callback still running after the Broker is gone (the destructor
+// stopped waiting for it) touches nothing that was freed. The timer thread holds a shared
+// reference and is joined on shutdown.
 #include "Broker.h"
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <regex>
-#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <variant>
 #include <vector>
 
+#include "SerialExecutor.h"
 #include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
 
@@ -47,10 +49,7 @@ struct Subscription {
     BusMessageCallback callback = nullptr;
     std::wstring name;                  // the exact name, or the pattern's text
     std::optional<std::wregex> pattern;  // set for subscribeFilter
-    std::deque<RecordPtr> queue;
-    bool scheduled = false;  // in the ready queue or running: keeps the subscription serial
-    bool active = true;
-    std::thread::id runningOn;  // default id: no callback in flight
+    SerialExecutor::QueuePtr queue;
 };
 using SubscriptionPtr = std::shared_ptr<Subscription>;
 
@@ -61,11 +60,8 @@ struct PendingReply {
     void* context = nullptr;
     BusReplyCallback callback = nullptr;
     RecordPtr request;
-    RecordPtr reply;  // empty until a reply came
-    ModuleStatus status = MODULE_STATUS_SUCCESS;
-    bool active = true;
     std::optional<std::multimap<Clock::time_point, uint64_t>::iterator> deadline;
-    std::thread::id runningOn;
+    SerialExecutor::QueuePtr queue;  // runs the reply or the timeout
 };
 using PendingPtr = std::shared_ptr<PendingReply>;
 
@@ -73,8 +69,6 @@ struct HandleState {
     std::map<uint32_t, SubscriptionPtr> subscriptions;
     std::map<uint64_t, PendingPtr> replies;  // outstanding, or completed with the callback not yet done
 };
-
-using Task = std::variant<SubscriptionPtr, PendingPtr>;
 
 // UTF-16 units of a wide string; wchar_t is UTF-32 on POSIX.
 uint64_t Utf16Units(const wchar_t* text) {
@@ -97,9 +91,8 @@ bool ValidName(const wchar_t* name) {
 
 class Broker::Core : public std::enable_shared_from_this<Broker::Core> {
 public:
-    Core(uint32_t sessionId, BrokerOptions options) : sessionId_(sessionId), options_(options) {
-        if (options_.maxWorkers == 0) options_.maxWorkers = 1;
-    }
+    Core(uint32_t sessionId, BrokerOptions options)
+        : sessionId_(sessionId), options_(options), executor_(options.maxWorkers, options.shutdownGrace) {}
 
     ModuleStatus open(void** handle) {
         if (handle == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
@@ -122,25 +115,16 @@ public:
         }
         HandleState state = std::move(found->second);
         handles_.erase(found);
-        std::vector<SubscriptionPtr> subscriptions;
-        std::vector<PendingPtr> replies;
+        std::vector<SerialExecutor::QueuePtr> queues;
         for (auto& [id, subscription] : state.subscriptions) {
             withdraw(*subscription);
-            subscriptions.push_back(subscription);
+            queues.push_back(subscription->queue);
         }
         for (auto& [info, pending] : state.replies) {
             withdraw(*pending);
-            replies.push_back(pending);
+            queues.push_back(pending->queue);
         }
-        awaitCallbacks(lock, L"BusBroker::Broker::close", [&](std::thread::id me) -> std::optional<std::thread::id> {
-            for (const auto& s : subscriptions) {
-                if (s->runningOn != std::thread::id{} && s->runningOn != me) return s->runningOn;
-            }
-            for (const auto& p : replies) {
-                if (p->runningOn != std::thread::id{} && p->runningOn != me) return p->runningOn;
-            }
-            return std::nullopt;
-        });
+        awaitCallbacks(lock, L"BusBroker::Broker::close", queues);
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -190,6 +174,7 @@ public:
         }
         if (timeoutMs != kInfiniteTimeout) startTimer();  // may throw: before anything is registered
         auto pending = std::make_shared<PendingReply>();
+        pending->queue = executor_.createQueue();
         pending->replyInfo = nextReplyInfo_++;
         pending->handle = HandleId(handle);
         pending->replyIndex = replyIndex;
@@ -218,6 +203,7 @@ public:
             return 0;
         }
         auto subscription = std::make_shared<Subscription>();
+        subscription->queue = executor_.createQueue();
         subscription->handle = HandleId(handle);
         subscription->context = context;
         subscription->callback = callback;
@@ -259,12 +245,7 @@ public:
         SubscriptionPtr subscription = found->second;
         state.subscriptions.erase(found);
         withdraw(*subscription);
-        awaitCallbacks(lock, L"BusBroker::Broker::unsubscribe",
-                       [&](std::thread::id me) -> std::optional<std::thread::id> {
-                           const auto running = subscription->runningOn;
-                           if (running != std::thread::id{} && running != me) return running;
-                           return std::nullopt;
-                       });
+        awaitCallbacks(lock, L"BusBroker::Broker::unsubscribe", {subscription->queue});
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -273,30 +254,21 @@ public:
         std::unique_lock lock(mutex_);
         if (ModuleStatus status = checkHandle(handle); status != 0) return status;
         HandleState& state = handles_[HandleId(handle)];
-        std::vector<PendingPtr> released;
+        std::vector<SerialExecutor::QueuePtr> released;
         for (auto it = state.replies.begin(); it != state.replies.end();) {
             if (it->second->callback == callback) {
                 withdraw(*it->second);
-                released.push_back(it->second);
+                released.push_back(it->second->queue);
                 it = state.replies.erase(it);
             } else {
                 ++it;
             }
         }
-        awaitCallbacks(lock, L"BusBroker::Broker::releaseReplyCallback",
-                       [&](std::thread::id me) -> std::optional<std::thread::id> {
-                           for (const auto& p : released) {
-                               if (p->runningOn != std::thread::id{} && p->runningOn != me) return p->runningOn;
-                           }
-                           return std::nullopt;
-                       });
+        awaitCallbacks(lock, L"BusBroker::Broker::releaseReplyCallback", released);
         return MODULE_STATUS_SUCCESS;
     }
 
-    size_t workerCount() const {
-        std::lock_guard lock(mutex_);
-        return workers_.size();
-    }
+    size_t workerCount() const { return executor_.workerCount(); }
 
     void shutdown() {
         std::unique_lock lock(mutex_);
@@ -307,35 +279,17 @@ public:
             for (auto& [info, pending] : state.replies) withdraw(*pending);
         }
         handles_.clear();
-        ready_.clear();
-        workCv_.notify_all();
         timerCv_.notify_all();
-        idleCv_.notify_all();
-
-        const std::thread::id me = std::this_thread::get_id();
-        auto isSelf = [&](const std::thread& t) { return t.get_id() == me; };
-        const size_t selfThreads = static_cast<size_t>(std::count_if(workers_.begin(), workers_.end(), isSelf)) +
-                                   (timer_.joinable() && isSelf(timer_) ? 1u : 0u);
-        const bool allStopped = idleCv_.wait_for(lock, options_.shutdownGrace, [&] {
-            return liveThreads_ == selfThreads;
-        });
-        std::vector<std::thread> threads = std::move(workers_);
-        if (timer_.joinable()) threads.push_back(std::move(timer_));
-        std::set<std::thread::id> exited = exited_;
+        std::thread timer = std::move(timer_);
         lock.unlock();
 
-        if (!allStopped) {
+        if (!executor_.shutdown()) {
             GP_LOG_WARNING(kSource, L"BusBroker::Broker::shutdown",
                            L"Callbacks still running after %lld ms; their threads are left to finish alone.",
                            static_cast<long long>(options_.shutdownGrace.count()));
         }
-        for (std::thread& thread : threads) {
-            if (!isSelf(thread) && exited.count(thread.get_id()) != 0) {
-                thread.join();
-            } else {
-                thread.detach();
-            }
-        }
+        // The timer runs no callback, so it is never the calling thread and ends at once.
+        if (timer.joinable()) timer.join();
     }
 
 private:
@@ -410,35 +364,57 @@ private:
         return result;
     }
 
-    void enqueue(const std::vector<SubscriptionPtr>& targets, RecordPtr record) {
+    void enqueue(const std::vector<SubscriptionPtr>& targets, const RecordPtr& record) {
         for (const SubscriptionPtr& subscription : targets) {
-            subscription->queue.push_back(record);
-            if (!subscription->scheduled) {
-                subscription->scheduled = true;
-                schedule(subscription);
-            }
+            executor_.post(subscription->queue, [callback = subscription->callback, context = subscription->context,
+                                                 record] {
+                try {
+                    callback(context, &record->header, record->name.c_str(), record->sender.c_str(),
+                             record->userData.c_str());
+                } catch (...) {
+                    GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A message callback for %ls threw; ignored.",
+                                   record->name.c_str());
+                }
+            });
         }
     }
 
-    void complete(PendingPtr pending, RecordPtr reply, ModuleStatus status) {
+    // Queues the reply callback; reply is empty for a timeout.
+    void complete(const PendingPtr& pending, RecordPtr reply, ModuleStatus status) {
         replies_.erase(pending->replyInfo);
         if (pending->deadline) {
             deadlines_.erase(*pending->deadline);
             pending->deadline.reset();
         }
-        pending->reply = std::move(reply);
-        pending->status = status;
-        schedule(std::move(pending));
+        // A timeout hands back the request itself, so the requester can tell which one.
+        RecordPtr record = reply ? std::move(reply) : pending->request;
+        executor_.post(pending->queue, [core = weak_from_this(), handle = pending->handle,
+                                        replyInfo = pending->replyInfo, replyIndex = pending->replyIndex,
+                                        context = pending->context, callback = pending->callback,
+                                        record = std::move(record), status] {
+            try {
+                callback(context, replyIndex, &record->header, record->name.c_str(), record->sender.c_str(),
+                         record->userData.c_str(), status);
+            } catch (...) {
+                GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A reply callback for %ls threw; ignored.",
+                               record->name.c_str());
+            }
+            if (const auto self = core.lock()) self->replyDone(handle, replyInfo);
+        });
+    }
+
+    void replyDone(uint64_t handle, uint64_t replyInfo) {
+        std::lock_guard lock(mutex_);
+        if (auto owner = handles_.find(handle); owner != handles_.end()) owner->second.replies.erase(replyInfo);
     }
 
     void withdraw(Subscription& subscription) {
-        subscription.active = false;
-        subscription.queue.clear();
+        executor_.close(subscription.queue);
         subscriptions_.erase(subscription.id);
     }
 
     void withdraw(PendingReply& pending) {
-        pending.active = false;
+        executor_.close(pending.queue);
         replies_.erase(pending.replyInfo);
         if (pending.deadline) {
             deadlines_.erase(*pending.deadline);
@@ -453,120 +429,20 @@ private:
         }
     }
 
-    // Waits until busy() reports no callback in flight on another thread. busy(me) names a
-    // thread still running a withdrawn callback, or nothing.
-    template <class Busy>
-    void awaitCallbacks(std::unique_lock<std::mutex>& lock, const wchar_t* function, Busy busy) {
-        const std::thread::id me = std::this_thread::get_id();
-        for (;;) {
-            const std::optional<std::thread::id> other = busy(me);
-            if (!other) return;
-            if (closesCycle(*other, me)) {
-                GP_LOG_WARNING(kSource, function,
-                               L"Not waiting for a callback in flight: that callback waits for this one.");
-                return;
-            }
-            waitsFor_[me] = *other;
-            idleCv_.wait(lock);
-            waitsFor_.erase(me);
+    // Waits, with the routing lock released, until no callback of the withdrawn queues is in
+    // flight on another thread. The lock stays released on return: the callers are done.
+    void awaitCallbacks(std::unique_lock<std::mutex>& lock, const wchar_t* function,
+                        const std::vector<SerialExecutor::QueuePtr>& queues) {
+        lock.unlock();
+        if (!executor_.awaitIdle(queues)) {
+            GP_LOG_WARNING(kSource, function,
+                           L"Not waiting for a callback in flight: that callback waits for this one.");
         }
-    }
-
-    bool closesCycle(std::thread::id other, std::thread::id me) const {
-        // The wait-for relation is kept acyclic, so this walk ends.
-        for (std::thread::id t = other;;) {
-            if (t == me) return true;
-            auto next = waitsFor_.find(t);
-            if (next == waitsFor_.end()) return false;
-            t = next->second;
-        }
-    }
-
-    void schedule(Task task) {
-        ready_.push_back(std::move(task));
-        if (ready_.size() > idleWorkers_ && workers_.size() < options_.maxWorkers) {
-            try {
-                workers_.emplace_back([self = shared_from_this()] { self->workerLoop(); });
-                ++liveThreads_;
-            } catch (const std::system_error& e) {
-                // The queued task waits for a running worker or the next successful start.
-                GP_LOG_ERROR(kSource, L"BusBroker::Broker::schedule", L"Cannot start a delivery thread (%d).",
-                             e.code().value());
-            }
-        }
-        workCv_.notify_one();
     }
 
     void startTimer() {
         if (timer_.joinable()) return;
         timer_ = std::thread([self = shared_from_this()] { self->timerLoop(); });
-        ++liveThreads_;
-    }
-
-    void workerLoop() {
-        std::unique_lock lock(mutex_);
-        while (!stopping_) {
-            if (ready_.empty()) {
-                ++idleWorkers_;
-                workCv_.wait(lock, [&] { return stopping_ || !ready_.empty(); });
-                --idleWorkers_;
-                continue;
-            }
-            Task task = std::move(ready_.front());
-            ready_.pop_front();
-            std::visit([&](auto& item) { run(item, lock); }, task);
-        }
-        threadDone();
-    }
-
-    void run(const SubscriptionPtr& subscription, std::unique_lock<std::mutex>& lock) {
-        if (!subscription->active || subscription->queue.empty()) {
-            subscription->scheduled = false;
-            return;
-        }
-        RecordPtr record = std::move(subscription->queue.front());
-        subscription->queue.pop_front();
-        subscription->runningOn = std::this_thread::get_id();
-        lock.unlock();
-        try {
-            subscription->callback(subscription->context, &record->header, record->name.c_str(),
-                                   record->sender.c_str(), record->userData.c_str());
-        } catch (...) {
-            GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A message callback for %ls threw; ignored.",
-                           record->name.c_str());
-        }
-        record.reset();
-        lock.lock();
-        subscription->runningOn = std::thread::id{};
-        if (subscription->active && !subscription->queue.empty() && !stopping_) {
-            schedule(subscription);
-        } else {
-            subscription->scheduled = false;
-        }
-        idleCv_.notify_all();
-    }
-
-    void run(const PendingPtr& pending, std::unique_lock<std::mutex>& lock) {
-        if (!pending->active) return;
-        pending->runningOn = std::this_thread::get_id();
-        // A timeout hands back the request itself, so the requester can tell which one.
-        RecordPtr record = pending->reply ? pending->reply : pending->request;
-        lock.unlock();
-        try {
-            pending->callback(pending->context, pending->replyIndex, &record->header, record->name.c_str(),
-                              record->sender.c_str(), record->userData.c_str(), pending->status);
-        } catch (...) {
-            GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A reply callback for %ls threw; ignored.",
-                           record->name.c_str());
-        }
-        record.reset();
-        lock.lock();
-        pending->runningOn = std::thread::id{};
-        pending->active = false;
-        if (auto owner = handles_.find(pending->handle); owner != handles_.end()) {
-            owner->second.replies.erase(pending->replyInfo);
-        }
-        idleCv_.notify_all();
     }
 
     void timerLoop() {
@@ -591,21 +467,12 @@ private:
                 complete(pending, nullptr, MODULE_STATUS_TIMEOUT);
             }
         }
-        threadDone();
-    }
-
-    void threadDone() {
-        exited_.insert(std::this_thread::get_id());
-        --liveThreads_;
-        idleCv_.notify_all();
     }
 
     const uint32_t sessionId_;
     BrokerOptions options_;
 
     mutable std::mutex mutex_;
-    std::condition_variable workCv_;   // workers wait here for tasks
-    std::condition_variable idleCv_;   // withdrawals and shutdown wait here for callbacks to end
     std::condition_variable timerCv_;  // the timer waits here for the next deadline
     bool stopping_ = false;
 
@@ -616,14 +483,10 @@ private:
     std::map<uint32_t, SubscriptionPtr> subscriptions_;
     std::unordered_map<uint64_t, PendingPtr> replies_;  // outstanding requests by replyInfo
     std::multimap<Clock::time_point, uint64_t> deadlines_;
-    std::deque<Task> ready_;
-
-    std::vector<std::thread> workers_;
     std::thread timer_;
-    size_t idleWorkers_ = 0;
-    size_t liveThreads_ = 0;
-    std::set<std::thread::id> exited_;
-    std::unordered_map<std::thread::id, std::thread::id> waitsFor_;
+
+    // Declared last: destroyed first, it lets go of the queued tasks before the tables go.
+    SerialExecutor executor_;
 };
 
 Broker::Broker(std::shared_ptr<SessionSource> session, BrokerOptions options) {

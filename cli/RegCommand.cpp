@@ -4,20 +4,23 @@
 // "Windows Registry Editor Version 5.00" format: written as UTF-16LE with a byte-order mark,
 // read as UTF-16LE (with mark) or UTF-8. An import is parsed completely before anything is
 // written, so a file with an error changes nothing. Exit codes: 0 success, 1 the operation
-// failed or was declined, 2 bad arguments or a bad file.
+// failed or was declined, 2 bad arguments or a bad file. The file format itself lives in
+// RegFile.h; this file walks the registry for it.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Command.h"
+#include "RegFile.h"
+#include "base/ByteOrder.h"
+#include "base/Hex.h"
+#include "base/Utf.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
-#include "base/Utf.h"
 
 namespace glimmerpane::cli {
 namespace {
@@ -101,70 +104,44 @@ struct KeyName {
 };
 
 bool ParseKeyName(const std::wstring& text, KeyName* key, std::string* error) {
-    const size_t cut = text.find(L'\\');
-    const std::string hive = Upper(Utf8FromWide(text.substr(0, cut)));
-    if (hive == "HKLM" || hive == "HKEY_LOCAL_MACHINE") key->root = reg::HkeyLocalMachine();
-    else if (hive == "HKCU" || hive == "HKEY_CURRENT_USER") key->root = reg::HkeyCurrentUser();
-    else {
-        *error = "invalid key name '" + Utf8FromWide(text) + "': the root must be HKLM or HKCU";
-        return false;
-    }
-    key->path = cut == std::wstring::npos ? L"" : text.substr(cut + 1);
-    while (!key->path.empty() && key->path.back() == L'\\') key->path.pop_back();
+    RegHive hive;
+    if (!SplitRegKeyPath(text, &hive, &key->path, error)) return false;
+    key->root = hive == RegHive::LocalMachine ? reg::HkeyLocalMachine() : reg::HkeyCurrentUser();
     return true;
 }
 
 // ---- value data ----
 
-std::string Utf16Bytes(std::wstring_view text) {
-    std::string out;
-    for (char16_t u : glimmerpane::base::Utf16FromWide(text)) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    }
-    return out;
-}
+std::string Utf16Bytes(std::wstring_view text) { return base::Utf16LeBytesFromWide(text, false); }
 
-std::wstring FromUtf16Bytes(std::string_view bytes) {
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-    }
-    return glimmerpane::base::WideFromUtf16(units);
-}
+std::wstring FromUtf16Bytes(const std::string& bytes) { return base::WideFromUtf16LeBytes(bytes.data(), bytes.size()); }
 
-std::string LittleEndian(uint64_t v, int bytes) {
+template <class T>
+std::string LittleEndian(uint64_t v) {
     std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    base::AppendLittleEndian<T>(out, static_cast<T>(v));
     return out;
 }
 
 bool ParseNumber(const std::wstring& text, uint64_t max, uint64_t* value) {
     std::string s = Utf8FromWide(text);
     if (s.empty()) return false;
-    int base = 10;
+    int radix = 10;
     size_t at = 0;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) base = 16, at = 2;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) radix = 16, at = 2;
     uint64_t v = 0;
     for (; at < s.size(); ++at) {
         int d;
         const char c = s[at];
         if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else if (radix == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (radix == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
         else return false;
-        if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
-        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+        if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(radix)) return false;
+        v = v * static_cast<uint64_t>(radix) + static_cast<uint64_t>(d);
     }
     *value = v;
     return true;
-}
-
-int HexValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
 }
 
 // The bytes `reg add` stores for /t type /d data.
@@ -200,7 +177,7 @@ bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t s
             *error = "invalid REG_DWORD data '" + Utf8FromWide(data) + "' (0 to 4294967295, decimal or 0x-hex)";
             return false;
         }
-        *bytes = LittleEndian(v, 4);
+        *bytes = LittleEndian<uint32_t>(v);
         if (type == reg::kRegDwordBigEndian) std::swap((*bytes)[0], (*bytes)[3]), std::swap((*bytes)[1], (*bytes)[2]);
         return true;
     }
@@ -210,7 +187,7 @@ bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t s
             *error = "invalid REG_QWORD data '" + Utf8FromWide(data) + "' (0 to 18446744073709551615, decimal or 0x-hex)";
             return false;
         }
-        *bytes = LittleEndian(v, 8);
+        *bytes = LittleEndian<uint64_t>(v);
         return true;
     }
     default: {
@@ -220,7 +197,8 @@ bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t s
         }
         bytes->clear();
         for (size_t i = 0; i < data.size(); i += 2) {
-            const int hi = HexValue(data[i]), lo = HexValue(data[i + 1]);
+            const int hi = base::HexDigitValue(static_cast<char32_t>(data[i]));
+            const int lo = base::HexDigitValue(static_cast<char32_t>(data[i + 1]));
             if (hi < 0 || lo < 0) {
                 *error = "invalid " + TypeToName(type) + " data '" + Utf8FromWide(data) + "': hex digits only";
                 return false;
@@ -242,12 +220,6 @@ std::string HexText(std::string_view bytes) {
     return out;
 }
 
-uint64_t FromLittleEndian(std::string_view bytes) {
-    uint64_t v = 0;
-    for (size_t i = bytes.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
-    return v;
-}
-
 // How `reg query` shows data.
 std::string DisplayData(uint32_t type, const std::string& bytes) {
     switch (type) {
@@ -267,14 +239,14 @@ std::string DisplayData(uint32_t type, const std::string& bytes) {
     case reg::kRegDword:
         if (bytes.size() == 4) {
             char text[16];
-            std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(FromLittleEndian(bytes)));
+            std::snprintf(text, sizeof text, "0x%x", base::LoadLe32(bytes.data()));
             return text;
         }
         break;
     case reg::kRegQword:
         if (bytes.size() == 8) {
             char text[24];
-            std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(FromLittleEndian(bytes)));
+            std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(base::LoadLe64(bytes.data())));
             return text;
         }
         break;
@@ -500,80 +472,24 @@ int RunQuery(const Args& a) {
     return 0;
 }
 
-// ---- the .reg format ----
+// ---- export / import ----
 
-std::wstring Escape(const std::wstring& text) {
-    std::wstring out;
-    for (wchar_t c : text) {
-        if (c == L'\\' || c == L'"') out += L'\\';
-        out += c;
+// Appends key and everything below it, depth first, in the store's enumeration order.
+uint32_t CollectKey(reg::RegistryStore& store, reg::RegKeyHandle key, std::vector<RegFileKey>* out) {
+    RegFileKey block;
+    if (uint32_t s = store.KeyPath(key, &block.path); s != reg::kErrorSuccess) return s;
+    RegFileValue value;
+    for (uint32_t i = 0; store.EnumValue(key, i, &value.name, &value.type, &value.data) == reg::kErrorSuccess; ++i) {
+        block.values.push_back(value);
     }
-    return out;
-}
-
-// A REG_SZ that regedit can write as "text": whole UTF-16 units, one terminator at the end
-// and none before it, no line break.
-bool PrintableString(const std::string& bytes, std::wstring* text) {
-    if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
-    if (bytes[bytes.size() - 1] != 0 || bytes[bytes.size() - 2] != 0) return false;
-    *text = FromUtf16Bytes(std::string_view(bytes).substr(0, bytes.size() - 2));
-    return text->find_first_of(std::wstring(L"\0\r\n", 3)) == std::wstring::npos &&
-           Utf16Bytes(*text) == bytes.substr(0, bytes.size() - 2);
-}
-
-std::wstring ExportValue(const std::wstring& name, uint32_t type, const std::string& data) {
-    std::wstring line = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
-    std::wstring text;
-    if (type == reg::kRegSz && PrintableString(data, &text)) return line + L"\"" + Escape(text) + L"\"";
-    if (type == reg::kRegDword && data.size() == 4) {
-        wchar_t number[16];
-        std::swprintf(number, 16, L"dword:%08x", static_cast<unsigned>(FromLittleEndian(data)));
-        return line + number;
-    }
-    if (type == reg::kRegBinary) {
-        line += L"hex:";
-    } else {
-        wchar_t prefix[24];
-        std::swprintf(prefix, 24, L"hex(%x):", type);
-        line += prefix;
-    }
-    // regedit keeps lines within 80 columns, continuing with ",\" and two spaces.
-    size_t column = line.size();
-    static const wchar_t* digits = L"0123456789abcdef";
-    for (size_t i = 0; i < data.size(); ++i) {
-        const uint8_t b = static_cast<uint8_t>(data[i]);
-        line += digits[b >> 4];
-        line += digits[b & 15];
-        column += 2;
-        if (i + 1 < data.size()) {
-            line += L',';
-            ++column;
-            if (column > 76) {
-                line += L"\\\r\n  ";
-                column = 2;
-            }
-        }
-    }
-    return line;
-}
-
-uint32_t ExportKey(reg::RegistryStore& store, reg::RegKeyHandle key, std::wstring* out) {
-    std::wstring path;
-    if (uint32_t s = store.KeyPath(key, &path); s != reg::kErrorSuccess) return s;
-    *out += L"[" + path + L"]\r\n";
+    out->push_back(std::move(block));
     std::wstring name;
-    uint32_t type = 0;
-    std::string data;
-    for (uint32_t i = 0; store.EnumValue(key, i, &name, &type, &data) == reg::kErrorSuccess; ++i) {
-        *out += ExportValue(name, type, data) + L"\r\n";
-    }
-    *out += L"\r\n";
     std::vector<std::wstring> children;
     for (uint32_t i = 0; store.EnumKey(key, i, &name, nullptr) == reg::kErrorSuccess; ++i) children.push_back(name);
     for (const auto& child : children) {
         Handle sub{store};
         if (uint32_t s = store.OpenKey(key, child, reg::kKeyRead, &sub.key); s != reg::kErrorSuccess) return s;
-        if (uint32_t s = ExportKey(store, sub.key, out); s != reg::kErrorSuccess) return s;
+        if (uint32_t s = CollectKey(store, sub.key, out); s != reg::kErrorSuccess) return s;
     }
     return reg::kErrorSuccess;
 }
@@ -588,11 +504,11 @@ int RunExport(const Args& a) {
     Handle key{*store};
     uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyRead, &key.key);
     if (status != reg::kErrorSuccess) return RegFail(status);
-    std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n";
-    status = ExportKey(*store, key.key, &text);
+    std::vector<RegFileKey> keys;
+    status = CollectKey(*store, key.key, &keys);
     if (status != reg::kErrorSuccess) return RegFail(status);
     if (!a.y && std::ifstream(file).good() && !Confirm("File " + file + " already exists. Overwrite")) return 1;
-    const std::string bytes = "\xFF\xFE" + Utf16Bytes(text);
+    const std::string bytes = WriteRegFile(keys);
     // Write beside the target and rename, so a failed export never leaves half a file.
     const std::string temp = file + ".tmp";
     {
@@ -611,201 +527,40 @@ int RunExport(const Args& a) {
     return 0;
 }
 
-struct Operation {
-    enum Kind { CreateKey, DeleteKey, SetValue, DeleteValue } kind;
-    KeyName key;
-    std::wstring name;
-    uint32_t type = 0;
-    std::string data;
-};
-
-std::wstring DecodeFile(const std::string& raw) {
-    if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFF && static_cast<uint8_t>(raw[1]) == 0xFE) {
-        return FromUtf16Bytes(std::string_view(raw).substr(2, (raw.size() - 2) & ~size_t{1}));
-    }
-    if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return WideFromUtf8(std::string_view(raw).substr(3));
-    return WideFromUtf8(raw);
-}
-
-std::wstring Trim(std::wstring_view s) {
-    const size_t b = s.find_first_not_of(L" \t");
-    if (b == std::wstring_view::npos) return L"";
-    const size_t e = s.find_last_not_of(L" \t");
-    return std::wstring(s.substr(b, e - b + 1));
-}
-
-// Reads a quoted text at s[*at] == '"'; handles \\ and \". False when it does not close.
-bool ReadQuoted(const std::wstring& s, size_t* at, std::wstring* out) {
-    out->clear();
-    for (size_t i = *at + 1; i < s.size(); ++i) {
-        if (s[i] == L'\\' && i + 1 < s.size()) {
-            *out += s[++i];
-        } else if (s[i] == L'"') {
-            *at = i + 1;
-            return true;
-        } else {
-            *out += s[i];
-        }
-    }
-    return false;
-}
-
-bool ParseHexBytes(const std::wstring& list, std::string* bytes) {
-    bytes->clear();
-    std::wstring item;
-    std::wstringstream stream(list);
-    bool any = false;
-    while (std::getline(stream, item, L',')) {
-        item = Trim(item);
-        if (item.empty()) {
-            // Only a trailing comma may leave an empty item.
-            if (stream.peek() != WEOF && !stream.eof()) return false;
-            continue;
-        }
-        if (item.size() > 2) return false;
-        int v = 0;
-        for (wchar_t c : item) {
-            const int d = HexValue(c);
-            if (d < 0) return false;
-            v = v * 16 + d;
-        }
-        *bytes += static_cast<char>(v);
-        any = true;
-    }
-    (void)any;
-    return true;
-}
-
-bool ParseRegFile(const std::string& file, const std::string& raw, std::vector<Operation>* ops, std::string* error) {
-    const std::wstring text = DecodeFile(raw);
-    std::vector<std::wstring> lines;
-    {
-        std::wstring line;
-        for (wchar_t c : text) {
-            if (c == L'\n') {
-                if (!line.empty() && line.back() == L'\r') line.pop_back();
-                lines.push_back(line);
-                line.clear();
-            } else {
-                line += c;
-            }
-        }
-        if (!line.empty()) lines.push_back(line);
-    }
-    auto fail = [&](size_t lineIndex, const std::string& reason) {
-        *error = file + ":" + std::to_string(lineIndex + 1) + ": " + reason;
-        return false;
-    };
-    size_t i = 0;
-    while (i < lines.size() && Trim(lines[i]).empty()) ++i;
-    if (i == lines.size() || Trim(lines[i]) != L"Windows Registry Editor Version 5.00") {
-        return fail(i < lines.size() ? i : 0, "not a registry file (the first line must be \"Windows Registry Editor Version 5.00\")");
-    }
-    bool haveKey = false, keyDeleted = false;
-    KeyName current;
-    for (++i; i < lines.size(); ++i) {
-        const size_t lineNo = i;
-        std::wstring line = Trim(lines[i]);
-        if (line.empty() || line[0] == L';') continue;
-        if (line[0] == L'[') {
-            if (line.back() != L']') return fail(lineNo, "a key line must end with ']'");
-            const bool remove = line.size() > 1 && line[1] == L'-';
-            const std::wstring path = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
-            std::string why;
-            if (!ParseKeyName(path, &current, &why)) return fail(lineNo, why);
-            if (current.path.empty()) return fail(lineNo, "a hive root cannot be " + std::string(remove ? "deleted" : "imported into"));
-            ops->push_back({remove ? Operation::DeleteKey : Operation::CreateKey, current, L"", 0, {}});
-            haveKey = true;
-            keyDeleted = remove;
-            continue;
-        }
-        std::wstring name;
-        size_t at = 0;
-        if (line[0] == L'@') {
-            at = 1;
-        } else if (line[0] == L'"') {
-            if (!ReadQuoted(line, &at, &name)) return fail(lineNo, "the value name has no closing quote");
-        } else {
-            return fail(lineNo, "expected a [key], a \"value\"=data line or a ; comment");
-        }
-        if (!haveKey) return fail(lineNo, "a value before the first [key]");
-        if (keyDeleted) return fail(lineNo, "a value under a deleted [-key]");
-        while (at < line.size() && (line[at] == L' ' || line[at] == L'\t')) ++at;
-        if (at >= line.size() || line[at] != L'=') return fail(lineNo, "expected '=' after the value name");
-        std::wstring data = Trim(std::wstring_view(line).substr(at + 1));
-        Operation op{Operation::SetValue, current, name, reg::kRegSz, {}};
-        if (data == L"-") {
-            op.kind = Operation::DeleteValue;
-        } else if (!data.empty() && data[0] == L'"') {
-            size_t end = 0;
-            std::wstring value;
-            if (!ReadQuoted(data, &end, &value)) return fail(lineNo, "the string has no closing quote");
-            if (!Trim(std::wstring_view(data).substr(end)).empty() && Trim(std::wstring_view(data).substr(end))[0] != L';') {
-                return fail(lineNo, "unexpected text after the closing quote");
-            }
-            op.data = Utf16Bytes(value) + std::string(2, '\0');
-        } else if (data.compare(0, 6, L"dword:") == 0) {
-            const std::wstring digits = data.substr(6);
-            uint64_t v = 0;
-            if (digits.empty() || digits.size() > 8 || !ParseNumber(L"0x" + digits, 0xFFFFFFFFull, &v)) {
-                return fail(lineNo, "dword: needs 1 to 8 hex digits");
-            }
-            op.type = reg::kRegDword;
-            op.data = LittleEndian(v, 4);
-        } else if (data.compare(0, 3, L"hex") == 0) {
-            size_t colon = data.find(L':');
-            if (colon == std::wstring::npos) return fail(lineNo, "hex data needs ':'");
-            const std::wstring form = data.substr(0, colon);
-            if (form == L"hex") {
-                op.type = reg::kRegBinary;
-            } else {
-                uint64_t t = 0;
-                if (form.size() < 6 || form.compare(0, 4, L"hex(") != 0 || form.back() != L')' ||
-                    !ParseNumber(L"0x" + form.substr(4, form.size() - 5), 0xFFFFFFFFull, &t)) {
-                    return fail(lineNo, "bad hex type '" + Utf8FromWide(form) + "' (hex: or hex(N): with N in hex)");
-                }
-                op.type = static_cast<uint32_t>(t);
-            }
-            std::wstring list = data.substr(colon + 1);
-            // Continuation lines: a trailing "\" joins the next line.
-            while (!list.empty() && list.back() == L'\\') {
-                list.pop_back();
-                if (++i >= lines.size()) return fail(lineNo, "the file ends inside a continued line");
-                list += Trim(lines[i]);
-            }
-            if (!ParseHexBytes(list, &op.data)) return fail(lineNo, "bad hex byte list (two hex digits each, separated by commas)");
-        } else {
-            return fail(lineNo, "unrecognised value data (expected \"text\", dword:, hex:, hex(N): or -)");
-        }
-        ops->push_back(std::move(op));
-    }
-    return true;
-}
-
 int RunImport(const Args& a) {
     if (a.positional.size() != 1) return Fail(2, "reg import: exactly one FILE is needed (see --help)");
     const std::string file = Utf8FromWide(a.positional[0]);
     std::ifstream in(file, std::ios::binary);
     if (!in) return Fail(2, "reg import: cannot read " + file);
     const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<Operation> ops;
-    std::string error;
-    if (!ParseRegFile(file, raw, &ops, &error)) return Fail(2, "reg import: " + error);
+    std::vector<RegFileKey> keys;
+    RegFileError bad;
+    if (!ParseRegFile(raw, &keys, &bad)) {
+        return Fail(2, "reg import: " + file + ":" + std::to_string(bad.line) + ": " + bad.reason);
+    }
+    // Every key path was checked while parsing, so the file is whole before anything is written.
+    std::vector<KeyName> names(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        std::string error;
+        if (!ParseKeyName(keys[i].path, &names[i], &error)) return Fail(2, "reg import: " + error);
+    }
     auto store = StoreFor(a);
-    for (const Operation& op : ops) {
-        uint32_t status = reg::kErrorSuccess;
-        if (op.kind == Operation::DeleteKey) {
-            status = store->DeleteTree(op.key.root, op.key.path);
-            if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;  // already gone
-        } else {
-            Handle key{*store};
-            status = store->CreateKey(op.key.root, op.key.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
-            if (status == reg::kErrorSuccess && op.kind == Operation::SetValue) {
-                status = store->SetValue(key.key, op.name, op.type, reinterpret_cast<const uint8_t*>(op.data.data()),
-                                         static_cast<uint32_t>(op.data.size()));
-            } else if (status == reg::kErrorSuccess && op.kind == Operation::DeleteValue) {
-                status = store->DeleteValue(key.key, op.name);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const KeyName& name = names[i];
+        if (keys[i].remove) {
+            const uint32_t status = store->DeleteTree(name.root, name.path);
+            if (status != reg::kErrorSuccess && status != reg::kErrorFileNotFound) return RegFail(status);  // gone is fine
+            continue;
+        }
+        Handle key{*store};
+        uint32_t status = store->CreateKey(name.root, name.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
+        for (auto v = keys[i].values.begin(); status == reg::kErrorSuccess && v != keys[i].values.end(); ++v) {
+            if (v->remove) {
+                status = store->DeleteValue(key.key, v->name);
                 if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;
+            } else {
+                status = store->SetValue(key.key, v->name, v->type, reinterpret_cast<const uint8_t*>(v->data.data()),
+                                         static_cast<uint32_t>(v->data.size()));
             }
         }
         if (status != reg::kErrorSuccess) return RegFail(status);
