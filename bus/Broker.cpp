@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "SerialExecutor.h"
+#include "base/MessageSize.h"
 #include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
 
@@ -71,14 +72,6 @@ struct HandleState {
 };
 
 // UTF-16 units of a wide string; wchar_t is UTF-32 on POSIX.
-uint64_t Utf16Units(const wchar_t* text) {
-    uint64_t units = 0;
-    for (; *text != L'\0'; ++text) {
-        units += (static_cast<uint32_t>(*text) > 0xFFFFu) ? 2u : 1u;
-    }
-    return units;
-}
-
 uint64_t HandleId(void* handle) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)); }
 
 bool ValidName(const wchar_t* name) {
@@ -305,8 +298,7 @@ private:
                            static_cast<unsigned long>(kMaxNameLength));
             return MODULE_STATUS_INVALID_PARAMETER;
         }
-        const uint64_t totalSize =
-            GP_MESSAGE_HEADER_SIZE + 6u + 2u * (Utf16Units(name) + Utf16Units(sender) + Utf16Units(userData));
+        const uint64_t totalSize = glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, name, sender, userData);
         if (totalSize > 0xFFFFFFFFu) {
             GP_LOG_WARNING(kSource, L"BusBroker::Broker::publish", L"Message %ls refused: larger than 4 GiB.", name);
             return MODULE_STATUS_INVALID_BUFFER_SIZE;

@@ -211,11 +211,10 @@ bool EncodeData(uint32_t type, const std::wstring& data, bool hasData, wchar_t s
 }
 
 std::string HexText(std::string_view bytes) {
-    static const char* digits = "0123456789ABCDEF";
     std::string out;
     for (char c : bytes) {
-        out += digits[(static_cast<uint8_t>(c) >> 4)];
-        out += digits[static_cast<uint8_t>(c) & 15];
+        out += glimmerpane::base::HexDigit(static_cast<uint8_t>(c) >> 4, true);
+        out += glimmerpane::base::HexDigit(static_cast<uint8_t>(c), true);
     }
     return out;
 }
