@@ -2,33 +2,20 @@
 // the reason and writes no library, where it used to build an empty one and exit 0.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "support/CommandRun.h"
 #include "support/TempRegistry.h"
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string output;
-};
+using CliRun = gptest::CommandRun;
 
 CliRun Rc(const std::string& input, const std::string& output) {
-    const std::string command = std::string(GP_CLI_PATH) + " rc '" + input + "' -o '" + output + "' 2>&1 </dev/null";
-    CliRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return gptest::RunCommand(std::string(GP_CLI_PATH) + " rc '" + input + "' -o '" + output + "' 2>&1 </dev/null");
 }
 
 TEST(RcCommand, RefusesAFolderAnEmptyFileAndAnIncludeOfADevice) {

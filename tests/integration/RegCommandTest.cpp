@@ -2,36 +2,23 @@
 // import/export round trips and clear refusals of bad arguments and bad files.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "support/CommandRun.h"
 #include "support/TempRegistry.h"
 #include "base/Utf.h"
 
 namespace {
 
-struct CliRun {
-    int exitCode;
-    std::string output;
-};
+using CliRun = gptest::CommandRun;
 
 class RegCommand : public ::testing::Test {
 protected:
     CliRun reg(const std::string& args) {
-        const std::string command = std::string(GP_BIN_DIR) + "/glimmerpane reg " + args + " --prefix '" +
-                                    prefix_.path().string() + "' 2>&1 </dev/null";
-        CliRun run{-1, {}};
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-        const int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
+        return gptest::RunCommand(std::string(GP_BIN_DIR) + "/glimmerpane reg " + args + " --prefix '" +
+                                  prefix_.path().string() + "' 2>&1 </dev/null");
     }
     std::string path(const std::string& name) const { return (prefix_.path() / name).string(); }
     void writeFile(const std::string& name, const std::string& bytes) const {

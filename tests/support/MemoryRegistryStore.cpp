@@ -109,12 +109,8 @@ public:
         std::vector<std::wstring> parts;
         if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
         if (base.node->deleted) return kErrorKeyDeleted;
-        std::shared_ptr<Node> node = base.node;
-        for (const auto& part : parts) {
-            auto child = node->children.find(Folded(part));
-            if (child == node->children.end()) return kErrorFileNotFound;
-            node = child->second;
-        }
+        std::shared_ptr<Node> node;
+        if (uint32_t s = Descend(base.node, parts, &node); s != kErrorSuccess) return s;
         *result = NewHandle(std::move(node), NormalizeAccess(access));
         return kErrorSuccess;
     }
@@ -338,6 +334,18 @@ private:
         return SplitPath(subKey, parts);
     }
 
+    // The existing key at parts below node, or 2 at the first missing one.
+    static uint32_t Descend(std::shared_ptr<Node> node, const std::vector<std::wstring>& parts,
+                            std::shared_ptr<Node>* found) {
+        for (const auto& part : parts) {
+            auto child = node->children.find(Folded(part));
+            if (child == node->children.end()) return kErrorFileNotFound;
+            node = child->second;
+        }
+        *found = std::move(node);
+        return kErrorSuccess;
+    }
+
     // The key that DeleteKey or DeleteTree would remove: never a hive root.
     uint32_t FindDeletable(RegKeyHandle key, std::wstring_view subKey, std::shared_ptr<Node>* target) const {
         OpenKeyState base;
@@ -345,14 +353,7 @@ private:
         if (uint32_t s = Resolve(key, subKey, &base, &parts); s != kErrorSuccess) return s;
         if (!base.node->parent.lock() && parts.empty()) return kErrorAccessDenied;
         if (base.node->deleted) return kErrorKeyDeleted;
-        std::shared_ptr<Node> node = base.node;
-        for (const auto& part : parts) {
-            auto child = node->children.find(Folded(part));
-            if (child == node->children.end()) return kErrorFileNotFound;
-            node = child->second;
-        }
-        *target = std::move(node);
-        return kErrorSuccess;
+        return Descend(base.node, parts, target);
     }
 
     // Detaches the key from its parent and marks it and everything below it deleted, so
