@@ -6,23 +6,19 @@
 
 namespace glimmerpane::base {
 
-namespace {
-constexpr size_t kInitialCapacity = 512;
-constexpr size_t kCapacityLimit = size_t{1} << 24;  // 16 Mi characters
-}  // namespace
-
 std::wstring FormatWideV(const wchar_t* format, va_list args) {
     if (format == nullptr) return std::wstring();
-    std::vector<wchar_t> buffer(kInitialCapacity);
-    for (;;) {
+    // glibc's vswprintf fails alike on a short buffer and on a conversion error. One try at
+    // the limit tells them apart without growing step by step to a large size.
+    for (size_t capacity : {kWideFormatInitialCapacity, kWideFormatCapacityLimit}) {
+        std::vector<wchar_t> buffer(capacity);
         va_list copy;
         va_copy(copy, args);
         const int written = std::vswprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
         if (written >= 0) return std::wstring(buffer.data(), static_cast<size_t>(written));
-        if (buffer.size() >= kCapacityLimit) return std::wstring(format);
-        buffer.resize(buffer.size() * 4);
     }
+    return std::wstring(format);
 }
 
 std::wstring FormatWide(const wchar_t* format, ...) {

@@ -7,9 +7,12 @@
 
 namespace glimmerpane::base {
 
-// Formats like vswprintf into a string of any length. glibc's vswprintf cannot tell
-// "buffer too small" from "bad conversion", so the buffer grows up to a limit; past it
-// (or on a conversion error) the result is the format text itself, never an exception.
+// Log messages are cut at 4160 characters; this leaves room for any record worth keeping.
+inline constexpr size_t kWideFormatInitialCapacity = 512;
+inline constexpr size_t kWideFormatCapacityLimit = size_t{1} << 16;  // characters, terminator included
+
+// Formats like vswprintf into a string of up to kWideFormatCapacityLimit - 1 characters.
+// A longer result or a conversion error gives the format text itself, never an exception.
 std::wstring FormatWideV(const wchar_t* format, va_list args);
 std::wstring FormatWide(const wchar_t* format, ...);
 

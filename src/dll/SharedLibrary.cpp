@@ -71,11 +71,16 @@ ModuleStatus SharedLibrary::loadLibrary() {
     }
     GP_LOG_NORMAL(kSource, function, L"Loading %ls from %ls.", fileName_.c_str(), folder.c_str());
     const std::wstring fullPath = folder + platform::kPathSeparator + fileName_;
-    if (isBlocked(folder, fileName_)) {
+    // The version is read from, and the loader given, the one file the trust check resolves,
+    // so a link changed in between cannot put another file in its place. An untrusted file
+    // keeps its path: the loader refuses it and says why.
+    std::wstring loadPath;
+    if (platform::VerifyTrustedFile(fullPath, &loadPath) != platform::kTrustOk || loadPath.empty()) loadPath = fullPath;
+    if (isBlocked(folder, fileName_, loadPath)) {
         GP_LOG(ETWLogging::LogSeverity::Information, kSource, function, L"Blocked library: %ls.", fullPath.c_str());
         return MODULE_STATUS_NOT_SUPPORTED;
     }
-    if (!loader_->loadDLL(fullPath, &module_)) {
+    if (!loader_->loadDLL(loadPath, &module_)) {
         module_ = nullptr;
         GP_LOG_ERROR(kSource, function, L"Failed to load library: %ls.", fileName_.c_str());
         return MODULE_STATUS_UNSUCCESSFUL;
@@ -83,16 +88,15 @@ ModuleStatus SharedLibrary::loadLibrary() {
     return MODULE_STATUS_SUCCESS;
 }
 
-bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& name) {
+bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& name, const std::wstring& file) {
     if (folder.empty() || name.empty()) return false;
     const std::wstring lowerName = Lower(name);
     for (const std::wstring& exempt : BlockListExemptNames()) {
         if (lowerName == exempt) return false;
     }
+    const std::wstring path = file.empty() ? folder + platform::kPathSeparator + name : file;
     // Lower-casing the path is harmless only where file names ignore case.
-    const std::wstring versionPath = platform::FileNamesIgnoreCase()
-                                         ? Lower(folder) + platform::kPathSeparator + lowerName
-                                         : folder + platform::kPathSeparator + name;
+    const std::wstring versionPath = platform::FileNamesIgnoreCase() ? Lower(path) : path;
     std::shared_ptr<Kestrix::FileVersionInfo> reader =
         versionReader_ ? versionReader_ : std::make_shared<Kestrix::FileVersionInfo>();
     std::wstring version;

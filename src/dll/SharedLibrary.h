@@ -71,8 +71,9 @@ public:
     const std::vector<std::wstring>& searchFolders() const { return searchFolders_; }
     void* moduleHandle() const { return module_; }
 
-    // The block-list answer for name in folder (see above).
-    bool isBlocked(const std::wstring& folder, const std::wstring& name);
+    // The block-list answer for name in folder (see above). The version is read from file,
+    // the resolved path that is loaded; empty: folder, separator and name.
+    bool isBlocked(const std::wstring& folder, const std::wstring& name, const std::wstring& file = {});
 
 private:
     std::wstring fileName_;

@@ -5,6 +5,7 @@
 
 #include "base/WideFormat.h"
 #include "platform/DebugOutput.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/EventTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
@@ -107,7 +108,7 @@ uint32_t CLogging::Initialize(const wchar_t* groupName, void* moduleHandle, cons
         return kStatusInvalidParameter;
     groupName_ = groupName ? groupName : L"";
     const std::wstring imagePath = platform_->ProcessImagePath();
-    if (imagePath.size() > 260) {
+    if (imagePath.size() > platform::kLongPathLimit) {
         ResetToDefaults();
         return kStatusInvalidParameter;
     }
@@ -223,6 +224,12 @@ uint32_t CLogging::Log(const wchar_t* file, const wchar_t* function, uint32_t li
                        const wchar_t* message) {
     if (!initialized_) return kStatusNotInitialized;
     if (SeverityName(severity) == nullptr) return kStatusInvalidParameter;
+    if (!enabled_) {
+        // Switched off (Enable=0): nothing is written and no folder made. A gate closed for
+        // good still answers why.
+        std::lock_guard lock(gateMutex_);
+        return gate_ == 2 ? gateError_ : kStatusSuccess;
+    }
     LineFields fields;
     fields.time = platform_->Now();
     fields.severity = severity;

@@ -51,7 +51,7 @@ private:
         static std::once_flag once;
         static ImagePathParts parts;
         std::call_once(once, [] {
-            const std::wstring image = platform::ExecutablePath(260);
+            const std::wstring image = platform::ExecutablePath();
             if (!image.empty()) parts = SplitImagePath(image, platform::kPathSeparator == L'\\');
         });
         return parts;

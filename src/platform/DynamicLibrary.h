@@ -18,6 +18,14 @@ LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error);
 void* FindSymbol(LibraryHandle library, const char* name, uint32_t* error);
 bool UnloadSharedLibrary(LibraryHandle library);
 
+// LoadSharedLibrary of a file that passes VerifyTrustedFile (TrustCheck.h), loading the path
+// that was examined. Null on failure with *error the verifier's code or the loader's.
+LibraryHandle LoadTrustedLibrary(const std::wstring& path, uint32_t* error);
+
+// A library already loaded under the bare file name, with a reference of its own for
+// UnloadSharedLibrary; nothing is mapped anew. Null with 126 when none is loaded.
+LibraryHandle FindLoadedLibrary(const std::wstring& fileName, uint32_t* error);
+
 // The loader's description of the last failure on this thread (may be empty).
 std::wstring LastLoaderError();
 
@@ -37,9 +45,13 @@ std::wstring LibraryFileName(const std::wstring& baseName);
 // The folder of the running executable, with a trailing separator.
 std::wstring ExecutableFolder();
 
+// Windows' long-path limit in characters; POSIX paths too may well exceed 260.
+inline constexpr size_t kLongPathLimit = 32767;
+
 // The full path of the running executable (GetModuleFileNameW(nullptr) on Windows,
-// /proc/self/exe on POSIX); empty when it cannot be had or is longer than maxChars.
-std::wstring ExecutablePath(size_t maxChars = 260);
+// /proc/self/exe on POSIX), read into a growing buffer; empty when it cannot be had or is
+// longer than maxChars.
+std::wstring ExecutablePath(size_t maxChars = kLongPathLimit);
 
 // The thread's last-error value (GetLastError/SetLastError on Windows; a per-thread value
 // on POSIX that only this program sets).

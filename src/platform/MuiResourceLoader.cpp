@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/TrustCheck.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::platform {
@@ -11,9 +12,18 @@ namespace glimmerpane::platform {
 namespace {
 #ifdef _WIN32
 constexpr wchar_t kSeparator[] = L"\\";
+constexpr wchar_t kSeparators[] = L"\\/";
 #else
 constexpr wchar_t kSeparator[] = L"/";
+constexpr wchar_t kSeparators[] = L"/";
 #endif
+
+// A file is mapped only after the trust check. A bare name would be mapped from wherever
+// the loader's search finds it, so it stands only for a copy that is loaded already.
+LibraryHandle OpenRuntime(const std::wstring& candidate, uint32_t* error) {
+    if (candidate.find_first_of(kSeparators) == std::wstring::npos) return FindLoadedLibrary(candidate, error);
+    return LoadTrustedLibrary(candidate, error);
+}
 }  // namespace
 
 std::vector<std::wstring> MuiResourceLoader::DefaultCandidates() {
@@ -35,7 +45,7 @@ MuiResourceLoader& MuiResourceLoader::process() {
 MuiResourceLoader::MuiResourceLoader(const std::vector<std::wstring>& candidates) {
     for (const std::wstring& candidate : candidates) {
         uint32_t error = 0;
-        void* library = LoadSharedLibrary(candidate, &error);
+        void* library = OpenRuntime(candidate, &error);
         if (library == nullptr) continue;
         auto loadLibrary = reinterpret_cast<LoadLibraryFunction>(FindSymbol(library, "RtMUILoadLibrary", &error));
         auto loadString = reinterpret_cast<LoadStringFunction>(FindSymbol(library, "RtMUILoadString", &error));
@@ -58,7 +68,14 @@ MuiResourceLoader::~MuiResourceLoader() {
 
 ModuleHandle MuiResourceLoader::loadLibrary(const std::wstring& path) const {
     if (loadLibrary_ == nullptr) return LoadResourceLibrary(path);
-    ModuleHandle module = loadLibrary_(path.c_str(), 0);
+    // The runtime maps the file itself: it gets only a trusted one, by the path examined.
+    std::wstring verified;
+    if (uint32_t code = VerifyTrustedFile(path, &verified); code != kTrustOk) {
+        if (code == kErrorFileNotFound || code == kErrorPathNotFound) code = kErrorModNotFound;
+        SetLastErrorCode(code);
+        return nullptr;
+    }
+    ModuleHandle module = loadLibrary_(verified.c_str(), 0);
 #ifndef _WIN32
     // On Windows the runtime sets the thread's last error itself.
     SetLastErrorCode(module == nullptr ? kErrorModNotFound : kErrorSuccess);

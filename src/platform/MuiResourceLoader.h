@@ -2,9 +2,9 @@
 //
 // On first use the process-wide loader looks for the MUI runtime library: first
 // $CommonProgramFiles + "/Corvane/Platform/CvRtMui.so" ("\...\CvRtMui.dll" on Windows),
-// then "CvRtMui.so" by bare name (the loader's search, which also finds an already loaded
-// copy). When the library is found and exports both functions, library and string loads go
-// through them:
+// loaded only when it passes the trust check (TrustCheck.h), then "CvRtMui.so" by bare name,
+// which finds only a copy already loaded in the process. When the library is found and
+// exports both functions, library and string loads go through them:
 //
 //   void* RtMUILoadLibrary(const wchar_t* path, uint32_t flags);               // flags 0
 //   int   RtMUILoadString(void* module, uint32_t id, wchar_t* buffer, int max, uint32_t flags);

@@ -5,6 +5,7 @@
 
 #include "etwlogging/LogCall.h"
 #include "module/ModuleException.h"
+#include "platform/FileSystem.h"
 
 namespace Vornik {
 
@@ -51,8 +52,11 @@ bool ResourceDll::getCurrentResourcePath(std::wstring& folder) {
         return false;
     }
     const std::wstring fullPath(buffer.data(), std::min<size_t>(length, buffer.size()));
-    const size_t position = fullPath.find(moduleName);
-    if (position == std::wstring::npos) {
+    // The module's own file name follows the last separator; a match further up the path
+    // (a folder named like the module) would load the resource library from a parent folder.
+    const size_t separator = fullPath.rfind(glimmerpane::platform::kPathSeparator);
+    const size_t position = separator == std::wstring::npos ? 0 : separator + 1;
+    if (fullPath.compare(position, std::wstring::npos, moduleName) != 0) {
         GP_LOG_WARNING(kSource, L"Vornik::ResourceDll::getCurrentResourcePath",
                        L"File path %ls found is not correct for module %ls", fullPath.c_str(), moduleName.c_str());
         return false;

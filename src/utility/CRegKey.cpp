@@ -3,6 +3,7 @@
 #include "base/Guid.h"
 #include "base/ByteOrder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -102,10 +103,18 @@ uint32_t CRegKeyImpl::QueryGuidValue(const wchar_t* name, GUID* guid) {
 
 uint32_t CRegKeyImpl::QueryBinaryValue(const wchar_t* name, void* data, uint32_t* size) {
     if (size == nullptr) return kInvalidParameter;
+    // Read aside first: a value of another type must leave the caller's buffer as it was.
     uint32_t type = 0;
-    const uint32_t status = QueryValue(name, &type, data, size);
+    uint32_t bytes = *size;
+    // One byte at least, so a zero-size buffer is not taken for a size query.
+    std::vector<uint8_t> raw(data != nullptr ? std::max<uint32_t>(bytes, 1) : 0);
+    const uint32_t status = QueryValue(name, &type, data != nullptr ? raw.data() : nullptr, &bytes);
+    if (status != kSuccess && status != reg::kErrorMoreData) return status;
+    if (type != reg::kRegBinary) return kInvalidData;
+    *size = bytes;
     if (status != kSuccess) return status;
-    return type == reg::kRegBinary ? kSuccess : kInvalidData;
+    if (data != nullptr) std::memcpy(data, raw.data(), bytes);
+    return kSuccess;
 }
 
 uint32_t CRegKeyImpl::QueryDwordValue(const wchar_t* name, uint32_t* value) {
@@ -198,7 +207,8 @@ uint32_t CRegKeyImpl::QueryMultiStringValue(const wchar_t* name, wchar_t* buffer
         if (bytes % 2 != 0 || bytes < 2) return kInvalidData;
         const std::u16string units = UnitsOf(raw.data(), bytes);
         const size_t n = units.size();
-        if (units[n - 1] != u'\0' || (n > 1 && units[n - 2] != u'\0')) return kInvalidData;
+        // Even the empty list ends in two terminators (it is what SetMultiStringValue writes).
+        if (n < 2 || units[n - 1] != u'\0' || units[n - 2] != u'\0') return kInvalidData;
         const std::wstring wide = glimmerpane::base::WideFromUtf16(units);
         std::wmemcpy(buffer, wide.data(), wide.size());
     }

@@ -136,6 +136,23 @@ TEST_F(RealLibrary, ABlockedVersionIsRefusedBeforeLoading) {
                             L"Blocked library: " + glimmerpane::base::WideFromUtf8(file.string()) + L"."));
 }
 
+TEST_F(RealLibrary, TheVersionIsReadFromTheResolvedFileThatIsLoaded) {
+    const fs::path real = place(L"Glimmerpane");
+    const fs::path link = folder / "Linked.so";
+    fs::create_symlink(real.filename(), link);
+    auto versions = std::make_shared<gptest::FixedVersionAPI>(L"9.9.9");
+    const LibraryDescriptor descriptor{L"Linked.so", {glimmerpane::base::WideFromUtf8(folder.string())}};
+    {
+        SharedLibrary library(descriptor, nullptr, gptest::TestPathHelpers(registry.store), nullptr,
+                              std::make_shared<Kestrix::FileVersionInfo>(versions),
+                              std::make_shared<Kestrix::CObfuscatedRegKey>(registry.store));
+        EXPECT_TRUE(IsMapped(fs::canonical(real)));
+    }
+    ASSERT_FALSE(versions->paths.empty());
+    for (const std::wstring& path : versions->paths)
+        EXPECT_EQ(path, glimmerpane::base::WideFromUtf8(fs::canonical(real).string()));
+}
+
 TEST_F(RealLibrary, ALibraryWithoutTheFourExportsIsUnloadedAgain) {
     const fs::path file = place(L"GPNResources");
     LogCapture capture;

@@ -27,7 +27,8 @@ public:
         if (create) fs::create_directories(glimmerpane::base::Utf8FromWide(*folder));
         return 0;
     }
-    std::wstring ProcessImagePath() override { return L"/opt/app/gplogtest.bin"; }
+    std::wstring ProcessImagePath() override { return imageFolder + L"/gplogtest.bin"; }
+    std::wstring imageFolder = L"/opt/app";
     std::unique_ptr<glimmerpane::platform::NamedMutex> CreateMutex(const std::wstring& name,
                                                                    uint32_t* error) override {
         return glimmerpane::platform::CreateNamedMutex(name, error, root_ + L"/locks");
@@ -170,6 +171,38 @@ TEST_F(FileLogging, HostileIniValuesAndHugeLinesEndInDefaults) {
     ASSERT_EQ(second->Initialize(L"grp2", nullptr, nullptr, nullptr), 0u);
     EXPECT_EQ(second->GetSeverity(), 3u);
     EXPECT_GT(fs::file_size(base / "log.ini"), 2u << 20);
+}
+
+TEST_F(FileLogging, EnableZeroWritesNothing) {
+    struct Case {
+        const char* name;
+        const char* local;   // per-process log.ini, or null
+        const char* global;  // CVLOGS/log.ini, or null
+        bool written;
+    };
+    const Case cases[] = {
+        {"per-process off", "[Config]\nEnable=0\n", nullptr, false},
+        {"global off", nullptr, "[Config]\nEnable=0\n", false},
+        {"per-process on wins", "[Config]\nEnable=1\n", "[Config]\nEnable=0\n", true},
+        {"per-process off wins", "[Config]\nEnable=0\n", "[Config]\nEnable=1\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(base);
+        if (c.local != nullptr) WriteIni(folder / "log.ini", c.local);
+        if (c.global != nullptr) WriteIni(base / "log.ini", c.global);
+        auto logger = Make();
+        EXPECT_EQ(logger->IsEnabled(), c.written);
+        EXPECT_EQ(logger->Log(nullptr, nullptr, 0, LogSeverity::Critical, L"record"), 0u);
+        EXPECT_EQ(fs::exists(File(0)), c.written);
+    }
+}
+
+TEST_F(FileLogging, AHostInAFolderOver260CharactersLogs) {
+    platform->imageFolder = L"/" + std::wstring(300, L'h');
+    auto logger = Make();
+    EXPECT_EQ(logger->Log(nullptr, nullptr, 0, LogSeverity::Error, L"long"), 0u);
+    EXPECT_TRUE(fs::exists(File(0)));
 }
 
 TEST_F(FileLogging, SeverityZeroLetsEverythingPassAndSettersClamp) {

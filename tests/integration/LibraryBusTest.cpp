@@ -115,8 +115,9 @@ struct HostRun {
 class HostFolder : public ::testing::Test {
 public:
     void SetUp() override {
-        folder = temp.path() / "host";
-        fs::create_directory(folder);
+        folder = temp.path() / hostFolder;
+        fs::create_directories(folder);
+        for (fs::path part = folder; part != temp.path(); part = part.parent_path()) fs::permissions(part, kExecutable);
         fs::permissions(folder, kExecutable);
         for (const char* file : {GP_TEST_HOST_PATH, GP_MODULE_PATH, GP_BUS_PATH, GP_RESOURCES_PATH}) {
             const fs::path target = folder / fs::path(file).filename();
@@ -154,6 +155,7 @@ public:
     static constexpr perms kExecutable = perms::owner_all | perms::group_read | perms::group_exec |
                                          perms::others_read | perms::others_exec;
     gptest::TempFolder temp;
+    fs::path hostFolder = "host";  // below temp
     fs::path folder;
     fs::path prefix;
 };
@@ -165,6 +167,26 @@ TEST_F(HostFolder, TrustedCopiesLoadAndAreUnloadedWithTheModule) {
     EXPECT_EQ(result.values.at("bus_mapped"), "1");
     EXPECT_EQ(result.values.at("destroy"), "0x00000000");
     EXPECT_EQ(result.values.at("bus_mapped_after"), "0") << "the module unloads the library it loaded";
+}
+
+TEST_F(HostFolder, AWritableHostFolderRefusesTheResourceLibraryAndSoTheModule) {
+    fs::permissions(folder, perms::others_write, fs::perm_options::add);
+    const HostRun result = run();
+    EXPECT_EQ(result.exitCode, 3) << "NewModule fails: the resource library beside it is not trusted";
+    EXPECT_EQ(result.values.count("initialize"), 0u);
+}
+
+class LongHostFolder : public HostFolder {
+public:
+    LongHostFolder() { hostFolder = fs::path(std::string(200, 'l')) / std::string(100, 'o') / "host"; }
+};
+
+TEST_F(LongHostFolder, TheBusLibraryBesideAHostInAFolderOver260CharactersIsFound) {
+    ASSERT_GT(folder.string().size(), 300u);
+    const HostRun result = run();
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.values.at("initialize"), "0x00000000");
+    EXPECT_EQ(result.values.at("bus_mapped"), "1");
 }
 
 struct RefusalCase {
@@ -192,8 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [](HostFolder& h) { fs::permissions(h.bus(), perms::others_write, fs::perm_options::add); }},
         RefusalCase{"GroupWritableLibrary",
                     [](HostFolder& h) { fs::permissions(h.bus(), perms::group_write, fs::perm_options::add); }},
-        RefusalCase{"WritableHostFolder",
-                    [](HostFolder& h) { fs::permissions(h.folder, perms::others_write, fs::perm_options::add); }},
         RefusalCase{"LinkIntoAWritableFolder", [](HostFolder& h) {
                         const fs::path open = h.temp.path() / "open";
                         fs::create_directory(open);

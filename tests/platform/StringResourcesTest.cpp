@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/DynamicLibrary.h"
 #include "platform/LanguageIds.h"
 #include "platform/MuiResourceLoader.h"
 #include "render/TestEnvironment.h"
+#include "support/TempRegistry.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::platform {
@@ -215,6 +219,95 @@ TEST(MuiResourceLoaderTest, TheBareNameFindsAnAlreadyLoadedRuntime) {
         EXPECT_TRUE(FreeResourceLibrary(library));
     }
     EXPECT_TRUE(FreeResourceLibrary(preloaded));
+}
+
+// ---- trust ----
+
+bool IsMapped(const std::filesystem::path& file) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find(file.string()) != std::string::npos) return true;
+    }
+    return false;
+}
+
+struct UntrustedCopy {
+    const char* name;
+    void (*arrange)(const std::filesystem::path& file, const std::filesystem::path& folder);
+};
+
+const UntrustedCopy kUntrustedCopies[] = {
+    {"world-writable file",
+     [](const std::filesystem::path& f, const std::filesystem::path&) {
+         std::filesystem::permissions(f, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+     }},
+    {"group-writable folder",
+     [](const std::filesystem::path&, const std::filesystem::path& d) {
+         std::filesystem::permissions(d, std::filesystem::perms::group_write, std::filesystem::perm_options::add);
+     }},
+    {"link into a writable folder",
+     [](const std::filesystem::path& f, const std::filesystem::path& d) {
+         const std::filesystem::path open = d.parent_path() / "open";
+         std::filesystem::create_directory(open);
+         std::filesystem::permissions(open, std::filesystem::perms::all);
+         std::filesystem::rename(f, open / f.filename());
+         std::filesystem::create_symlink(open / f.filename(), f);
+     }},
+};
+
+// A copy of a test library in a trusted folder of its own, then made untrusted.
+std::filesystem::path PlaceCopy(const gptest::TempFolder& temp, const std::wstring& source, const UntrustedCopy& c) {
+    namespace fs = std::filesystem;
+    const fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec;
+    const fs::path folder = temp.path() / "lib";
+    fs::create_directory(folder);
+    fs::permissions(folder, kExecutable);
+    const fs::path file = folder / fs::path(glimmerpane::base::Utf8FromWide(source)).filename();
+    fs::copy_file(glimmerpane::base::Utf8FromWide(source), file);
+    fs::permissions(file, kExecutable);
+    c.arrange(file, folder);
+    return file;
+}
+
+TEST(StringResourcesTrustTest, AnUntrustedResourceLibraryIsNeverMapped) {
+    for (const UntrustedCopy& c : kUntrustedCopies) {
+        SCOPED_TRACE(c.name);
+        gptest::TempFolder temp;
+        const std::filesystem::path file = PlaceCopy(temp, gptest::TestLibraryFolder() + L"TestStrings.so", c);
+        EXPECT_EQ(LoadResourceLibrary(glimmerpane::base::WideFromUtf8(file.string())), nullptr);
+        EXPECT_EQ(LastErrorCode(), base::kErrorAccessDenied);
+        EXPECT_FALSE(IsMapped(file));
+        EXPECT_FALSE(IsMapped(std::filesystem::canonical(file)));
+    }
+}
+
+TEST(StringResourcesTrustTest, AnUntrustedMuiRuntimeIsNeverMapped) {
+    for (const UntrustedCopy& c : kUntrustedCopies) {
+        SCOPED_TRACE(c.name);
+        gptest::TempFolder temp;
+        const std::filesystem::path file =
+            PlaceCopy(temp, gptest::TestLibraryFolder() + L"Corvane/Platform/CvRtMui.so", c);
+        MuiResourceLoader loader({glimmerpane::base::WideFromUtf8(file.string())});
+        EXPECT_FALSE(loader.usesMuiRuntime());
+        EXPECT_FALSE(IsMapped(std::filesystem::canonical(file)));
+    }
+}
+
+TEST(StringResourcesTrustTest, TheMuiRuntimeIsHandedOnlyTrustedResourceLibraries) {
+    MuiResourceLoader loader({gptest::TestLibraryFolder() + L"Corvane/Platform/CvRtMui.so"});
+    ASSERT_TRUE(loader.usesMuiRuntime());
+    ModuleHandle runtime = FindLoadedModule(L"CvRtMui.so");
+    const unsigned before = FakeCalls(runtime);
+    for (const UntrustedCopy& c : kUntrustedCopies) {
+        SCOPED_TRACE(c.name);
+        gptest::TempFolder temp;
+        const std::filesystem::path file = PlaceCopy(temp, gptest::TestLibraryFolder() + L"TestStrings.so", c);
+        EXPECT_EQ(loader.loadLibrary(glimmerpane::base::WideFromUtf8(file.string())), nullptr);
+        EXPECT_EQ(LastErrorCode(), base::kErrorAccessDenied);
+    }
+    EXPECT_EQ(FakeCalls(runtime), before) << "the runtime was never asked";
 }
 
 }  // namespace

@@ -38,6 +38,33 @@ TEST(ResourceDllTest, LoadsTheLibraryFromTheModulesFolderWithoutAddingASeparator
     EXPECT_EQ(api->freeCalls, 1);  // the destructor unloads
 }
 
+TEST(ResourceDllTest, TheFolderEndsAtTheLastSeparator) {
+    struct Case {
+        const wchar_t* modulePath;
+        const wchar_t* loaded;
+    };
+    const Case cases[] = {
+        {L"/opt/Glimmerpane.so.d/Glimmerpane.so", L"/opt/Glimmerpane.so.d/GPNResources.so"},
+        {L"/opt/Glimmerpane.so/Glimmerpane.so", L"/opt/Glimmerpane.so/GPNResources.so"},
+        {L"/Glimmerpane.so/x/Glimmerpane.so", L"/Glimmerpane.so/x/GPNResources.so"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.modulePath, c.modulePath + wcslen(c.modulePath)));
+        auto api = std::make_shared<FakeResourceAPI>();
+        api->modulePath = c.modulePath;
+        ResourceDll dll(L"Glimmerpane.so", L"GPNResources.so", api);
+        EXPECT_EQ(api->loadedPath, c.loaded);
+    }
+    // The name only inside a folder, not as the file: the module is not where it claims.
+    gptest::LogCapture capture;
+    auto api = std::make_shared<FakeResourceAPI>();
+    api->modulePath = L"/opt/Glimmerpane.so.d/Other.so";
+    EXPECT_EQ(ConstructionError(api), "Failed to get resourcePath for Module.");
+    EXPECT_TRUE(capture.has(LogSeverity::Warning,
+                            L"File path /opt/Glimmerpane.so.d/Other.so found is not correct for module Glimmerpane.so"));
+    EXPECT_TRUE(api->loadedPath.empty());
+}
+
 TEST(ResourceDllTest, LongModulePathsAreReadWhole) {
     auto api = std::make_shared<FakeResourceAPI>();
     const std::wstring folder = L"/" + std::wstring(400, L'd') + L"/";

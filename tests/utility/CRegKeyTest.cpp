@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "support/FailingRegistryStore.h"
 #include "support/TempRegistry.h"
@@ -126,6 +127,48 @@ TYPED_TEST(TypedValues, WrongTypesAndShapesAreRefused) {
     EXPECT_EQ(key.QueryGuidValue(L"badGuid", &guid), kErrorInvalidData);
     EXPECT_EQ(guid, GUID{});
     EXPECT_EQ(key.QueryGuidValue(L"missing", &guid), kErrorFileNotFound);
+}
+
+TYPED_TEST(TypedValues, RefusedValuesLeaveTheBufferUntouched) {
+    CRegKey& key = this->key_;
+    ASSERT_EQ(key.SetDwordValue(L"dword", 0x01020304), kErrorSuccess);
+    ASSERT_EQ(key.SetStringValue(L"sz", L"long enough to overflow"), kErrorSuccess);
+    for (const wchar_t* name : {L"dword", L"sz"}) {
+        SCOPED_TRACE(testing::Message() << (name[0] == L'd' ? "dword" : "sz"));
+        uint8_t bytes[8];
+        std::memset(bytes, 0xAB, sizeof bytes);
+        uint32_t size = sizeof bytes;
+        EXPECT_EQ(key.QueryBinaryValue(name, bytes, &size), kErrorInvalidData);
+        EXPECT_EQ(size, sizeof bytes);
+        for (uint8_t b : bytes) EXPECT_EQ(b, 0xAB);
+    }
+}
+
+TYPED_TEST(TypedValues, AMultiStringNeedsItsDoubleTerminator) {
+    CRegKey& key = this->key_;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> data;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"one terminator", {0, 0}, kErrorInvalidData},
+        {"one string, one terminator", {'a', 0, 0, 0}, kErrorInvalidData},
+        {"empty list", {0, 0, 0, 0}, kErrorSuccess},
+        {"one string", {'a', 0, 0, 0, 0, 0}, kErrorSuccess},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(key.SetValue(L"m", kRegMultiSz, c.data.data(), static_cast<uint32_t>(c.data.size())), kErrorSuccess);
+        wchar_t buffer[8] = {L'x', L'x', L'x', L'x', L'x', L'x', L'x', L'x'};
+        uint32_t chars = 8;
+        EXPECT_EQ(key.QueryMultiStringValue(L"m", buffer, &chars), c.expected);
+        if (c.expected == kErrorSuccess) {
+            EXPECT_EQ(chars, c.data.size() / 2);
+        } else {
+            EXPECT_EQ(buffer[0], L'x');
+        }
+    }
 }
 
 TYPED_TEST(TypedValues, StringBuffersFollowTheSizeRules) {

@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "base/Utf.h"
+#include "platform/TrustCheck.h"
 
 namespace glimmerpane::platform {
 
@@ -19,6 +20,27 @@ constexpr uint32_t kProcNotFound = 127;
 
 LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error) {
     void* library = dlopen(glimmerpane::base::Utf8FromWide(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* text = dlerror();
+        t_lastError = text ? glimmerpane::base::WideFromUtf8(text) : L"";
+        if (error) *error = kModNotFound;
+    }
+    return library;
+}
+
+LibraryHandle LoadTrustedLibrary(const std::wstring& path, uint32_t* error) {
+    std::wstring verified;
+    std::wstring reason;
+    if (const uint32_t code = VerifyTrustedFile(path, &verified, &reason); code != kTrustOk) {
+        t_lastError = L"not trusted: " + reason;
+        if (error) *error = code;
+        return nullptr;
+    }
+    return LoadSharedLibrary(verified, error);
+}
+
+LibraryHandle FindLoadedLibrary(const std::wstring& fileName, uint32_t* error) {
+    void* library = dlopen(glimmerpane::base::Utf8FromWide(fileName).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
     if (library == nullptr) {
         const char* text = dlerror();
         t_lastError = text ? glimmerpane::base::WideFromUtf8(text) : L"";
@@ -45,19 +67,27 @@ std::wstring LastLoaderError() { return t_lastError; }
 std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + kLibrarySuffix; }
 
 std::wstring ExecutableFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (length <= 0) return L"./";
-    std::string path(buffer, static_cast<size_t>(length));
-    path.erase(path.find_last_of('/') + 1);
-    return glimmerpane::base::WideFromUtf8(path);
+    std::wstring path = ExecutablePath();
+    if (path.empty()) return L"./";
+    path.erase(path.find_last_of(L'/') + 1);
+    return path;
 }
 
 std::wstring ExecutablePath(size_t maxChars) {
-    char buffer[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (length <= 0) return std::wstring();
-    std::wstring path = glimmerpane::base::WideFromUtf8(std::string(buffer, static_cast<size_t>(length)));
+    // readlink does not say how long the target is: a full buffer may be a cut one.
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length <= 0) return std::wstring();
+        if (static_cast<size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(length));
+            break;
+        }
+        // UTF-8 takes at most 4 bytes a character.
+        if (buffer.size() > 4 * (kLongPathLimit + 1)) return std::wstring();
+        buffer.assign(buffer.size() * 4, '\0');
+    }
+    std::wstring path = glimmerpane::base::WideFromUtf8(buffer);
     if (path.size() > maxChars) return std::wstring();
     return path;
 }

@@ -18,6 +18,7 @@
 
 #include "glimmerpane/resource_table.h"
 #include "platform/LanguageIds.h"
+#include "platform/TrustCheck.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::platform {
@@ -71,7 +72,15 @@ uint32_t LastErrorCode() { return t_lastError; }
 void SetLastErrorCode(uint32_t code) { t_lastError = code; }
 
 ModuleHandle LoadResourceLibrary(const std::wstring& path) {
-    const std::string narrow = glimmerpane::base::Utf8FromWide(path);
+    // Mapping runs the library's constructors: only a trusted file, and the very file examined.
+    std::wstring verified;
+    if (uint32_t code = VerifyTrustedFile(path, &verified); code != kTrustOk) {
+        // A missing file is what LoadLibraryW reports as 126; a refusal keeps the verifier's code.
+        if (code == kErrorFileNotFound || code == kErrorPathNotFound) code = kErrorModNotFound;
+        t_lastError = code;
+        return nullptr;
+    }
+    const std::string narrow = glimmerpane::base::Utf8FromWide(verified);
     void* handle = dlopen(narrow.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         struct stat info {};

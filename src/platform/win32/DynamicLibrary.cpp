@@ -4,12 +4,32 @@
 #include <windows.h>
 
 #include "base/Utf.h"
+#include "platform/TrustCheck.h"
 
 namespace glimmerpane::platform {
 
 LibraryHandle LoadSharedLibrary(const std::wstring& path, uint32_t* error) {
     HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr && error) *error = GetLastError();
+    return library;
+}
+
+LibraryHandle LoadTrustedLibrary(const std::wstring& path, uint32_t* error) {
+    std::wstring verified;
+    if (const uint32_t code = VerifyTrustedFile(path, &verified); code != kTrustOk) {
+        if (error) *error = code;
+        return nullptr;
+    }
+    return LoadSharedLibrary(verified, error);
+}
+
+LibraryHandle FindLoadedLibrary(const std::wstring& fileName, uint32_t* error) {
+    HMODULE library = nullptr;
+    // Flags 0: the handle carries a reference of its own, released by FreeLibrary.
+    if (!GetModuleHandleExW(0, fileName.c_str(), &library)) {
+        if (error) *error = GetLastError();
+        return nullptr;
+    }
     return library;
 }
 
@@ -26,18 +46,26 @@ std::wstring LastLoaderError() { return std::wstring(); }
 std::wstring LibraryFileName(const std::wstring& baseName) { return baseName + kLibrarySuffix; }
 
 std::wstring ExecutableFolder() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, length);
+    std::wstring path = ExecutablePath();
     path.erase(path.find_last_of(L'\\') + 1);
     return path;
 }
 
 std::wstring ExecutablePath(size_t maxChars) {
-    wchar_t buffer[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH || length > maxChars) return std::wstring();
-    return std::wstring(buffer, length);
+    // A cut path fills the buffer exactly; grow it up to the long-path limit.
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::wstring();
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        if (buffer.size() > kLongPathLimit) return std::wstring();
+        buffer.assign(buffer.size() * 4, L'\0');
+    }
+    if (buffer.size() > maxChars) return std::wstring();
+    return buffer;
 }
 
 uint32_t ThreadLastError() { return GetLastError(); }

@@ -4,12 +4,23 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "platform/TrustCheck.h"
+
 namespace glimmerpane::platform {
 
 uint32_t LastErrorCode() { return GetLastError(); }
 void SetLastErrorCode(uint32_t code) { SetLastError(code); }
 
-ModuleHandle LoadResourceLibrary(const std::wstring& path) { return LoadLibraryW(path.c_str()); }
+ModuleHandle LoadResourceLibrary(const std::wstring& path) {
+    std::wstring verified;
+    if (uint32_t code = VerifyTrustedFile(path, &verified); code != kTrustOk) {
+        // A missing file is what LoadLibraryW reports as 126; a refusal keeps the verifier's code.
+        if (code == kErrorFileNotFound || code == kErrorPathNotFound) code = kErrorModNotFound;
+        SetLastError(code);
+        return nullptr;
+    }
+    return LoadLibraryW(verified.c_str());
+}
 
 int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bufferMax) {
     return LoadStringW(static_cast<HMODULE>(module), id, buffer, bufferMax);

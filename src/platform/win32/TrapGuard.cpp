@@ -2,6 +2,7 @@
 #include "platform/TrapGuard.h"
 
 #include <windows.h>
+#include <malloc.h>
 
 namespace glimmerpane::platform {
 
@@ -19,7 +20,10 @@ bool RunSeh(GuardedBody body, void* context, uint32_t* result, uint32_t* trapCod
 }  // namespace
 
 bool RunTrapGuarded(GuardedBody body, void* context, uint32_t* result, uint32_t* trapCode) {
-    return RunSeh(body, context, result, trapCode);
+    const bool returned = RunSeh(body, context, result, trapCode);
+    // After an overflow the stack's guard page is gone; without it the next one ends the process.
+    if (!returned && *trapCode == static_cast<uint32_t>(EXCEPTION_STACK_OVERFLOW)) _resetstkoflw();
+    return returned;
 }
 #else
 // MinGW's g++ has no __try/__except; without it a structured exception inside a body
