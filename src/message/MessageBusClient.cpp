@@ -56,7 +56,9 @@ MessageBusClient::~MessageBusClient() {
 
 void MessageBusClient::failOutstandingReplies() {
     std::lock_guard lock(repliesLock_);
-    for (auto& [index, entry] : replies_) {
+    // A named reference, not a structured binding: clang 14 cannot capture a binding.
+    for (auto& pending : replies_) {
+        auto& entry = pending.second;
         guardedCall([&]() -> ModuleStatus {
             entry.promise.set_exception(
                 std::make_exception_ptr(std::system_error(std::make_error_code(std::errc::no_message_available))));
