@@ -182,14 +182,17 @@ TEST(SerialExecutor, ATaskMayWithdrawItsOwnQueueWithoutWaitingForItself) {
     const auto queue = executor.createQueue();
     Event done;
     std::atomic<bool> idle{false};
+    Event allPosted;
     Counter ran;
     ASSERT_TRUE(executor.post(queue, [&] {
         ran.add();
+        allPosted.wait();  // the queue holds five more tasks when it is closed
         executor.close(queue);
         idle = executor.awaitIdle({queue});
         done.set();
     }));
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(executor.post(queue, [&] { ran.add(); }));
+    allPosted.set();
     ASSERT_TRUE(done.wait()) << "the task waited for itself";
     EXPECT_TRUE(idle);
     ASSERT_TRUE(executor.shutdown());
