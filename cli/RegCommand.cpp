@@ -3,7 +3,8 @@
 // The argument syntax is reg.exe's (/v /ve /va /t /s /d /f /y) and the files are regedit's
 // "Windows Registry Editor Version 5.00" format: written as UTF-16LE with a byte-order mark,
 // read as UTF-16LE (with mark) or UTF-8. An import is parsed completely before anything is
-// written, so a file with an error changes nothing. Exit codes: 0 success, 1 the operation
+// written and then applied in one store transaction, so a file with an error, a value the
+// store refuses or a killed import changes nothing. Exit codes: 0 success, 1 the operation
 // failed or was declined, 2 bad arguments or a bad file. The file format itself lives in
 // RegFile.h; this file walks the registry for it.
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "RegFile.h"
 #include "base/ByteOrder.h"
 #include "base/Hex.h"
+#include "base/RegularFile.h"
 #include "base/Utf.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
@@ -26,6 +28,8 @@ namespace glimmerpane::cli {
 namespace {
 
 namespace reg = glimmerpane::platform;
+
+constexpr size_t kMaxRegFileBytes = size_t{64} << 20;
 using glimmerpane::base::Utf8FromWide;
 using glimmerpane::base::WideFromUtf8;
 
@@ -506,8 +510,9 @@ int RunExport(const Args& a) {
     std::vector<RegFileKey> keys;
     status = CollectKey(*store, key.key, &keys);
     if (status != reg::kErrorSuccess) return RegFail(status);
+    std::string bytes;
+    if (!WriteRegFile(keys, &bytes, &error)) return Fail(1, "reg export: " + error);
     if (!a.y && std::ifstream(file).good() && !Confirm("File " + file + " already exists. Overwrite")) return 1;
-    const std::string bytes = WriteRegFile(keys);
     // Write beside the target and rename, so a failed export never leaves half a file.
     const std::string temp = file + ".tmp";
     {
@@ -526,12 +531,45 @@ int RunExport(const Args& a) {
     return 0;
 }
 
+// One key block of an import, applied through the store; on failure, *where names the
+// line of the block or value that was refused.
+uint32_t ImportKey(reg::RegistryStore& store, const RegFileKey& block, const KeyName& name, size_t* where) {
+    *where = block.line;
+    if (block.remove) {
+        const uint32_t status = store.DeleteTree(name.root, name.path);
+        return status == reg::kErrorFileNotFound ? reg::kErrorSuccess : status;  // gone is fine
+    }
+    Handle key{store};
+    if (uint32_t s = store.CreateKey(name.root, name.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
+        s != reg::kErrorSuccess) {
+        return s;
+    }
+    for (const RegFileValue& v : block.values) {
+        *where = v.line;
+        uint32_t status;
+        if (v.remove) {
+            status = store.DeleteValue(key.key, v.name);
+            if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;
+        } else {
+            status = store.SetValue(key.key, v.name, v.type, reinterpret_cast<const uint8_t*>(v.data.data()),
+                                    static_cast<uint32_t>(v.data.size()));
+        }
+        if (status != reg::kErrorSuccess) return status;
+    }
+    return reg::kErrorSuccess;
+}
+
 int RunImport(const Args& a) {
     if (a.positional.size() != 1) return Fail(2, "reg import: exactly one FILE is needed (see --help)");
     const std::string file = Utf8FromWide(a.positional[0]);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return Fail(2, "reg import: cannot read " + file);
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string raw;
+    switch (base::ReadRegularFile(file, kMaxRegFileBytes, raw)) {
+    case base::FileReadResult::Read: break;
+    case base::FileReadResult::CannotOpen: return Fail(2, "reg import: cannot read " + file);
+    case base::FileReadResult::Folder: return Fail(2, "reg import: " + file + " is a folder, not a registry file");
+    case base::FileReadResult::NotRegularFile: return Fail(2, "reg import: " + file + " is not a regular file");
+    case base::FileReadResult::TooLarge: return Fail(2, "reg import: " + file + " is larger than 64 MiB");
+    }
     std::vector<RegFileKey> keys;
     RegFileError bad;
     if (!ParseRegFile(raw, &keys, &bad)) {
@@ -543,26 +581,20 @@ int RunImport(const Args& a) {
         std::string error;
         if (!ParseKeyName(keys[i].path, &names[i], &error)) return Fail(2, "reg import: " + error);
     }
+    // One transaction: the file lands whole or not at all, also when the process is killed
+    // or the disk fills up half way.
     auto store = StoreFor(a);
-    for (size_t i = 0; i < keys.size(); ++i) {
-        const KeyName& name = names[i];
-        if (keys[i].remove) {
-            const uint32_t status = store->DeleteTree(name.root, name.path);
-            if (status != reg::kErrorSuccess && status != reg::kErrorFileNotFound) return RegFail(status);  // gone is fine
-            continue;
+    size_t where = 0;
+    const uint32_t status = store->RunAtomically([&] {
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (uint32_t s = ImportKey(*store, keys[i], names[i], &where); s != reg::kErrorSuccess) return s;
         }
-        Handle key{*store};
-        uint32_t status = store->CreateKey(name.root, name.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
-        for (auto v = keys[i].values.begin(); status == reg::kErrorSuccess && v != keys[i].values.end(); ++v) {
-            if (v->remove) {
-                status = store->DeleteValue(key.key, v->name);
-                if (status == reg::kErrorFileNotFound) status = reg::kErrorSuccess;
-            } else {
-                status = store->SetValue(key.key, v->name, v->type, reinterpret_cast<const uint8_t*>(v->data.data()),
-                                         static_cast<uint32_t>(v->data.size()));
-            }
-        }
-        if (status != reg::kErrorSuccess) return RegFail(status);
+        where = 0;  // a failure from here on is the store's, not a line's
+        return reg::kErrorSuccess;
+    });
+    if (status != reg::kErrorSuccess) {
+        const std::string at = where != 0 ? file + ":" + std::to_string(where) + ": " : "";
+        return Fail(1, "reg import: " + at + "ERROR: " + ErrorText(status) + " Nothing was imported.");
     }
     std::puts("The operation completed successfully.");
     return 0;

@@ -42,12 +42,13 @@ std::wstring Trim(std::wstring_view s) {
     return std::wstring(s.substr(b, e - b + 1));
 }
 
-// Reads a quoted text at s[*at] == '"'; handles \\ and \". False when it does not close.
+// Reads a quoted text at s[*at] == '"'; handles \\, \", \r and \n. False when it does not close.
 bool ReadQuoted(const std::wstring& s, size_t* at, std::wstring* out) {
     out->clear();
     for (size_t i = *at + 1; i < s.size(); ++i) {
         if (s[i] == L'\\' && i + 1 < s.size()) {
-            *out += s[++i];
+            const wchar_t escaped = s[++i];
+            *out += escaped == L'n' ? L'\n' : escaped == L'r' ? L'\r' : escaped;
         } else if (s[i] == L'"') {
             *at = i + 1;
             return true;
@@ -172,8 +173,14 @@ bool ParseData(const std::vector<std::wstring>& lines, size_t* i, const std::wst
 std::wstring Escape(const std::wstring& text) {
     std::wstring out;
     for (wchar_t c : text) {
-        if (c == L'\\' || c == L'"') out += L'\\';
-        out += c;
+        if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\r') {
+            out += L"\\r";
+        } else {
+            if (c == L'\\' || c == L'"') out += L'\\';
+            out += c;
+        }
     }
     return out;
 }
@@ -264,6 +271,7 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
             RegFileKey key;
             key.path = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
             key.remove = remove;
+            key.line = lineNo + 1;
             RegHive hive;
             std::wstring below;
             std::string why;
@@ -275,6 +283,7 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
             continue;
         }
         RegFileValue value;
+        value.line = lineNo + 1;
         size_t at = 0;
         if (line[0] == L'@') {
             at = 1;
@@ -296,14 +305,19 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
     return true;
 }
 
-std::string WriteRegFile(const std::vector<RegFileKey>& keys) {
+bool WriteRegFile(const std::vector<RegFileKey>& keys, std::string* bytes, std::string* error) {
     std::wstring text = std::wstring(kHeader) + L"\r\n\r\n";
     for (const RegFileKey& key : keys) {
+        if (key.path.find_first_of(L"\r\n") != std::wstring::npos) {
+            *error = "the key '" + base::Utf8FromWide(key.path) + "' has a line break in its name, which a .reg file cannot hold";
+            return false;
+        }
         text += (key.remove ? L"[-" : L"[") + key.path + L"]\r\n";
         for (const RegFileValue& value : key.values) text += ValueLine(value) + L"\r\n";
         text += L"\r\n";
     }
-    return "\xFF\xFE" + base::Utf16LeBytesFromWide(text, false);
+    *bytes = "\xFF\xFE" + base::Utf16LeBytesFromWide(text, false);
+    return true;
 }
 
 }  // namespace glimmerpane::cli

@@ -4,8 +4,8 @@
 // order; that order is the order in which an import applies them. Values carry the exact
 // bytes the registry stores (REG_SZ as UTF-16LE with its terminator). Reading accepts
 // UTF-16LE with a byte-order mark and UTF-8 with or without one, LF or CRLF line ends,
-// ; comments, spaces around '=' and hex lists continued with a trailing '\'. Writing
-// produces what regedit writes: UTF-16LE with a mark, CRLF, "text" for a REG_SZ that
+// ; comments, spaces around '=' and hex lists continued with a trailing '\'. Inside quotes,
+// \\ stands for \, \" for ", \r and \n for the line breaks. Writing produces what regedit writes: UTF-16LE with a mark, CRLF, "text" for a REG_SZ that
 // can be shown as text, dword: for a four-byte REG_DWORD, hex: for REG_BINARY and
 // hex(N): for everything else, wrapped before column 80.
 //
@@ -25,16 +25,20 @@ struct RegFileValue {
     uint32_t type = 0;    // REG_* number; unused when remove is set
     std::string data;     // the stored bytes
     bool remove = false;  // "name"=- : delete the value
+    size_t line = 0;      // where the reader found it (1-based); not part of its meaning
 
-    bool operator==(const RegFileValue&) const = default;
+    bool operator==(const RegFileValue& o) const {
+        return name == o.name && type == o.type && data == o.data && remove == o.remove;
+    }
 };
 
 struct RegFileKey {
     std::wstring path;    // between the brackets, without the '-': "HKEY_LOCAL_MACHINE\Software\X"
     bool remove = false;  // [-path]: delete the key and everything below it; then no values
     std::vector<RegFileValue> values;
+    size_t line = 0;      // as for values
 
-    bool operator==(const RegFileKey&) const = default;
+    bool operator==(const RegFileKey& o) const { return path == o.path && remove == o.remove && values == o.values; }
 };
 
 struct RegFileError {
@@ -52,7 +56,9 @@ bool SplitRegKeyPath(const std::wstring& text, RegHive* hive, std::wstring* belo
 // false, error names the first bad line and keys holds what was read before it.
 bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileError* error);
 
-// The bytes of a file holding keys, in order.
-std::string WriteRegFile(const std::vector<RegFileKey>& keys);
+// The bytes of a file holding keys, in order. A line break in a value name is written as
+// \r or \n inside the quotes (regedit would break the line, and the file would not read
+// back); a key path cannot carry one, so such a key makes this false with error naming it.
+bool WriteRegFile(const std::vector<RegFileKey>& keys, std::string* bytes, std::string* error);
 
 }  // namespace glimmerpane::cli

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -150,6 +151,15 @@ public:
     virtual uint32_t GrantEveryoneFullAccess(RegKeyHandle key) = 0;
     virtual uint32_t NotifyChange(RegKeyHandle key, bool watchSubtree, uint32_t filter, void* event,
                                   bool asynchronous) = 0;
+
+    // Runs body so that the changes it makes through this store land together: all of them
+    // when it answers kErrorSuccess, none when it answers anything else or the process
+    // dies before the end. Inside body, reads on this thread see its own changes and other
+    // threads' changes wait for it. body may run more than once (POSIX: when the store must
+    // grow), so it must not change anything but the store. A call inside body joins it.
+    // Windows: the changes land one by one (the Win32 registry has no transaction across
+    // calls without the kernel transaction manager), so a failure keeps those before it.
+    virtual uint32_t RunAtomically(const std::function<uint32_t()>& body) = 0;
 };
 
 struct RegistryStoreOptions {

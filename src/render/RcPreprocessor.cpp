@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -454,25 +452,7 @@ bool Preprocessor::evaluateCondition(const std::string& file, uint32_t line, con
 }  // namespace
 
 RcReadResult readRcSource(const std::string& path, std::string& bytes) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::exists(status)) return RcReadResult::CannotOpen;
-    if (fs::is_directory(status)) return RcReadResult::Folder;
-    if (!fs::is_regular_file(status)) return RcReadResult::NotRegularFile;
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) return RcReadResult::CannotOpen;
-    if (size > kMaxRcFileBytes) return RcReadResult::TooLarge;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return RcReadResult::CannotOpen;
-    // The size may change under us; read no more than the bound allows.
-    bytes.clear();
-    char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<size_t>(in.gcount()));
-        if (bytes.size() > kMaxRcFileBytes) return RcReadResult::TooLarge;
-    }
-    return in.bad() ? RcReadResult::CannotOpen : RcReadResult::Read;
+    return base::ReadRegularFile(path, kMaxRcFileBytes, bytes);
 }
 
 bool preprocessRc(std::string_view text, const std::string& fileName, RcPreprocessed& out, RcError& error) {

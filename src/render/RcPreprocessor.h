@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/RegularFile.h"
 #include "render/RcLexer.h"
 #include "render/RcScript.h"
 
@@ -40,7 +41,7 @@ struct RcPreprocessed {
     std::vector<std::string> files;  // the script first; RcToken::file indexes this
 };
 
-enum class RcReadResult { Read, CannotOpen, Folder, NotRegularFile, TooLarge };
+using RcReadResult = base::FileReadResult;
 
 // Reads a file the preprocessor may take: a regular file (after following links) of at
 // most kMaxRcFileBytes. Never opens anything else, so a FIFO or a device cannot block it.

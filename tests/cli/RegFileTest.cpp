@@ -32,6 +32,12 @@ std::string Sz(const std::wstring& text) { return base::Utf16LeBytesFromWide(tex
 // The file text as UTF-16LE with its mark, the way the writer produces it.
 std::string Utf16File(const std::wstring& text) { return "\xFF\xFE" + base::Utf16LeBytesFromWide(text, false); }
 
+std::string Written(const std::vector<RegFileKey>& keys) {
+    std::string bytes, error;
+    EXPECT_TRUE(WriteRegFile(keys, &bytes, &error)) << error;
+    return bytes;
+}
+
 std::wstring TextOf(const std::string& file) {
     EXPECT_GE(file.size(), 2u);
     EXPECT_EQ(file.substr(0, 2), "\xFF\xFE");
@@ -63,9 +69,11 @@ TEST(RegFile, WritesEachTypeInRegeditsForm) {
         {{L"odd type", 0x123abc, "\x07", false}, L"\"odd type\"=hex(123abc):07"},
         {{L"gone", 0, "", true}, L"\"gone\"=-"},
         {{L"", 0, "", true}, L"@=-"},
+        // A line break in a name would end the line: it is written as an escape.
+        {{L"two\r\nlines\n", 1, Sz(L"v"), false}, L"\"two\\r\\nlines\\n\"=\"v\""},
     };
     for (const auto& c : cases) {
-        const std::string file = WriteRegFile({{L"HKEY_CURRENT_USER\\Software\\T", false, {c.value}}});
+        const std::string file = Written({{L"HKEY_CURRENT_USER\\Software\\T", false, {c.value}}});
         EXPECT_EQ(TextOf(file), std::wstring(kHeader) + L"[HKEY_CURRENT_USER\\Software\\T]\r\n" + c.line + L"\r\n\r\n")
             << base::Utf8FromWide(c.line);
     }
@@ -74,7 +82,7 @@ TEST(RegFile, WritesEachTypeInRegeditsForm) {
 TEST(RegFile, WrapsLongHexListsBeforeColumn80) {
     std::string bytes;
     for (int i = 0; i < 100; ++i) bytes += static_cast<char>(i);
-    const std::wstring text = TextOf(WriteRegFile({{L"HKEY_LOCAL_MACHINE\\Software\\W", false, {{L"Long", 3, bytes}}}}));
+    const std::wstring text = TextOf(Written({{L"HKEY_LOCAL_MACHINE\\Software\\W", false, {{L"Long", 3, bytes}}}}));
     const std::wstring expectedStart =
         L"\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
         L"  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\r\n";
@@ -95,6 +103,8 @@ TEST(RegFile, WhatIsWrittenReadsBackUnchangedForEveryType) {
          {
              {L"", 1, Sz(L"default \"quoted\" C:\\path"), false},
              {L"Ünïcode 😀 \"q\" \\", 1, Sz(L"日本語 😀"), false},
+             {L"name with\r\nbreak\nand \\n", 1, Sz(L"x"), false},
+             {L"\r", 4, std::string("\x01\0\0\0", 4), false},
              {L"sz empty", 1, Sz(L""), false},
              {L"sz with break", 1, Sz(L"one\r\ntwo"), false},
              {L"sz inner nul", 1, std::string("a\0\0\0b\0\0\0", 8), false},
@@ -122,7 +132,7 @@ TEST(RegFile, WhatIsWrittenReadsBackUnchangedForEveryType) {
         {L"HKEY_LOCAL_MACHINE\\Software\\Round\\Empty", false, {}},
         {L"HKEY_CURRENT_USER\\Software\\Old", true, {}},
     };
-    const std::string file = WriteRegFile(keys);
+    const std::string file = Written(keys);
     std::vector<RegFileKey> read;
     RegFileError error;
     ASSERT_TRUE(ParseRegFile(file, &read, &error)) << error.line << ": " << error.reason;
@@ -138,7 +148,13 @@ TEST(RegFile, WhatIsWrittenReadsBackUnchangedForEveryType) {
             EXPECT_EQ(read[k].values[v], expected);
         }
     }
-    EXPECT_EQ(WriteRegFile(read), file);
+    EXPECT_EQ(Written(read), file);
+}
+
+TEST(RegFile, AKeyWithALineBreakInItsNameIsNotWritten) {
+    std::string bytes, error;
+    EXPECT_FALSE(WriteRegFile({{L"HKEY_CURRENT_USER\\Software\\a\nb", false, {}}}, &bytes, &error));
+    EXPECT_NE(error.find("line break"), std::string::npos) << error;
 }
 
 TEST(RegFile, ReadsUtf8AndUtf16WithEitherLineEndCommentsAndContinuations) {
@@ -166,17 +182,26 @@ TEST(RegFile, ReadsUtf8AndUtf16WithEitherLineEndCommentsAndContinuations) {
     const struct {
         const char* form;
         std::string file;
+        size_t blankLinesBefore;
     } forms[] = {
-        {"UTF-8", header + body},
-        {"UTF-8 with mark", "\xEF\xBB\xBF" + header + body},
-        {"UTF-8 CRLF", "\r\n" + header + crlf},
-        {"UTF-16LE", Utf16File(base::WideFromUtf8(header + crlf))},
+        {"UTF-8", header + body, 0},
+        {"UTF-8 with mark", "\xEF\xBB\xBF" + header + body, 0},
+        {"UTF-8 CRLF", "\r\n" + header + crlf, 1},
+        {"UTF-16LE", Utf16File(base::WideFromUtf8(header + crlf)), 0},
     };
     for (const auto& f : forms) {
         std::vector<RegFileKey> read;
         RegFileError error;
         ASSERT_TRUE(ParseRegFile(f.file, &read, &error)) << f.form << " " << error.line << ": " << error.reason;
         EXPECT_EQ(read, expected) << f.form;
+        // Each key and value knows the line it began on, so an import can name it.
+        const size_t at = f.blankLinesBefore;
+        ASSERT_EQ(read.size(), 2u);
+        EXPECT_EQ(read[0].line, at + 4) << f.form;
+        std::vector<size_t> valueLines;
+        for (const auto& v : read[0].values) valueLines.push_back(v.line);
+        EXPECT_EQ(valueLines, (std::vector<size_t>{at + 5, at + 7, at + 8, at + 9})) << f.form;
+        EXPECT_EQ(read[1].line, at + 10) << f.form;
     }
 }
 

@@ -130,7 +130,9 @@ TEST(LogEventRecordFormat, DecoderRefusesDamagedPayloads) {
     for (size_t cut = 1; cut < bytes.size(); cut += 7) {
         // A cut inside an item is refused; a cut between items decodes what is whole.
         auto decoded = DecodeLogEventRecord(bytes.data(), bytes.size() - cut);
-        if (decoded) EXPECT_NE(decoded->message, L"hello");
+        if (decoded) {
+            EXPECT_NE(decoded->message, L"hello");
+        }
     }
     std::vector<uint8_t> odd = {12, 0, 0, 0, 4, 0, 0, 0, 3, 0, 'a', 0, 'b'};
     EXPECT_FALSE(DecodeLogEventRecord(odd.data(), odd.size()));

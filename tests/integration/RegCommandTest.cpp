@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -175,6 +176,29 @@ TEST_F(RegCommand, ABadFileNamesFileAndLineAndChangesNothing) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.output.find("plain.reg:1: not a registry file"), std::string::npos) << run.output;
     EXPECT_EQ(reg("import '" + path("missing.reg") + "'").exitCode, 2);
+}
+
+TEST_F(RegCommand, AnImportLandsWholeOrNotAtAll) {
+    ASSERT_EQ(reg("add 'HKLM\\Software\\Whole' /v kept /t REG_DWORD /d 1 /f").exitCode, 0);
+    // The last value passes the reader but the store refuses it: nothing before it may stay.
+    writeFile("refused.reg", "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Whole]\n"
+                             "\"kept\"=dword:00000002\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Whole\\New]\n"
+                             "\"a\"=\"b\"\n"
+                             "\"" + std::string(600, 'n') + "\"=\"a name too long for the store\"\n");
+    CliRun run = reg("import '" + path("refused.reg") + "'");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("refused.reg:7: "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("too long"), std::string::npos) << run.output;
+    CliRun query = reg("query 'HKLM\\Software\\Whole' /s");
+    EXPECT_NE(query.output.find("kept    REG_DWORD    0x1"), std::string::npos) << query.output;
+    EXPECT_EQ(query.output.find("New"), std::string::npos) << query.output;
+
+    std::filesystem::create_directories(path("folder.reg"));
+    CliRun folder = reg("import '" + path("folder.reg") + "'");
+    EXPECT_EQ(folder.exitCode, 2) << folder.output;
+    EXPECT_NE(folder.output.find("is a folder"), std::string::npos) << folder.output;
 }
 
 }  // namespace

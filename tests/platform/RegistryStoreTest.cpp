@@ -444,4 +444,84 @@ TEST_F(PosixRegistryStoreTest, ThreadsReadWhileAnotherWrites) {
     EXPECT_EQ(errors.load(), 0);
 }
 
+// An import or any other batch of changes: all of them or none, and the store stays usable.
+TEST_F(PosixRegistryStoreTest, AnAtomicRunLandsWholeOrNotAtAll) {
+    RegistryStoreOptions small;
+    small.initialMapSize = 64 * 1024;  // so the successful run must grow the map part way
+    auto store = OpenRegistryStore(Folder(), small);
+    auto other = OpenRegistryStore(Folder());  // a second object on the same store
+    ASSERT_EQ(WriteDword(*store, L"Software\\Batch", L"old", 1), kErrorSuccess);
+
+    // A body that fails after some changes leaves none of them, also the keys it created.
+    uint32_t value = 0;
+    EXPECT_EQ(store->RunAtomically([&] {
+        if (uint32_t s = WriteDword(*store, L"Software\\Batch", L"old", 2); s != kErrorSuccess) return s;
+        if (uint32_t s = WriteDword(*store, L"Software\\Batch\\New", L"v", 3); s != kErrorSuccess) return s;
+        return kErrorAccessDenied;
+    }),
+              kErrorAccessDenied);
+    EXPECT_EQ(ReadDword(*store, L"Software\\Batch", L"old", &value), kErrorSuccess);
+    EXPECT_EQ(value, 1u);
+    EXPECT_EQ(ReadDword(*store, L"Software\\Batch\\New", L"v", &value), kErrorFileNotFound);
+
+    // A body that succeeds: it reads its own changes, others do not see them before the end,
+    // and a change too large for the map makes the body run again rather than fail.
+    int runs = 0;
+    uint32_t seenInside = 0, otherInside = 0;
+    uint32_t otherStatus = kErrorSuccess;
+    const std::string blob(256 * 1024, 'z');
+    EXPECT_EQ(store->RunAtomically([&] {
+        ++runs;
+        if (uint32_t s = WriteDword(*store, L"Software\\Batch\\New", L"v", 4); s != kErrorSuccess) return s;
+        if (uint32_t s = ReadDword(*store, L"Software\\Batch\\New", L"v", &seenInside); s != kErrorSuccess) return s;
+        std::thread([&] { otherStatus = ReadDword(*other, L"Software\\Batch\\New", L"v", &otherInside); }).join();
+        RegKeyHandle h = nullptr;
+        if (uint32_t s = store->OpenKey(HkeyLocalMachine(), L"Software\\Batch", kKeyAllAccess, &h); s != kErrorSuccess) {
+            return s;
+        }
+        uint32_t s = kErrorSuccess;
+        for (int i = 0; i < 4 && s == kErrorSuccess; ++i) {
+            s = store->SetValue(h, L"blob" + std::to_wstring(i), kRegBinary,
+                                reinterpret_cast<const uint8_t*>(blob.data()), static_cast<uint32_t>(blob.size()));
+        }
+        store->CloseKey(h);
+        return s;
+    }),
+              kErrorSuccess);
+    EXPECT_GE(runs, 2) << "the map never had to grow: the test does not show the rerun";
+    EXPECT_EQ(seenInside, 4u);
+    EXPECT_EQ(otherStatus, kErrorFileNotFound) << "another reader saw the change before the run ended";
+    EXPECT_EQ(ReadDword(*other, L"Software\\Batch\\New", L"v", &value), kErrorSuccess);
+    EXPECT_EQ(value, 4u);
+    RegKeyHandle h = nullptr;
+    ASSERT_EQ(other->OpenKey(HkeyLocalMachine(), L"Software\\Batch", kKeyRead, &h), kErrorSuccess);
+    uint32_t size = 0;
+    EXPECT_EQ(other->QueryValue(h, L"blob3", nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, blob.size());
+    other->CloseKey(h);
+}
+
+TEST_F(PosixRegistryStoreTest, AProcessKilledInsideAnAtomicRunLeavesNothingBehind) {
+    const std::wstring folder = Folder();
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        auto store = OpenRegistryStore(folder);
+        store->RunAtomically([&] {
+            for (int i = 0; i < 50; ++i) WriteDword(*store, L"Software\\Killed", (L"v" + std::to_wstring(i)).c_str(), i);
+            _exit(0);  // dies holding the transaction
+            return kErrorSuccess;
+        });
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    auto store = OpenRegistryStore(folder);
+    uint32_t value = 0;
+    EXPECT_EQ(ReadDword(*store, L"Software\\Killed", L"v0", &value), kErrorFileNotFound);
+    // The dead writer's lock does not hold up the next one.
+    EXPECT_EQ(WriteDword(*store, L"Software\\Killed", L"after", 1), kErrorSuccess);
+}
+
 }  // namespace

@@ -13,7 +13,7 @@ const char* RegOpName(RegOp op) {
         "OpenKey",      "CreateKey", "CloseKey",       "DeleteKey",      "DeleteTree",
         "QueryValue",   "SetValue",  "DeleteValue",    "EnumKey",        "EnumValue",
         "QueryInfoKey", "KeyPath",   "FlushKey",       "GetKeySecurity", "SetKeySecurity",
-        "GrantEveryoneFullAccess",   "NotifyChange",
+        "GrantEveryoneFullAccess",   "NotifyChange", "RunAtomically",
     };
     const auto index = static_cast<size_t>(op);
     return index < kRegOpCount ? kNames[index] : "?";
@@ -205,6 +205,12 @@ uint32_t FailingRegistryStore::NotifyChange(RegKeyHandle key, bool watchSubtree,
     uint32_t code;
     if (Intercept(RegOp::NotifyChange, key, {}, 0, &code)) return code;
     return inner_->NotifyChange(key, watchSubtree, filter, event, asynchronous);
+}
+
+uint32_t FailingRegistryStore::RunAtomically(const std::function<uint32_t()>& body) {
+    uint32_t code;
+    if (Intercept(RegOp::RunAtomically, nullptr, {}, 0, &code)) return code;
+    return inner_->RunAtomically(body);
 }
 
 }  // namespace gptest

@@ -31,9 +31,9 @@ namespace gptest {
 enum class RegOp {
     OpenKey, CreateKey, CloseKey, DeleteKey, DeleteTree, QueryValue, SetValue, DeleteValue, EnumKey,
     EnumValue, QueryInfoKey, KeyPath, FlushKey, GetKeySecurity, SetKeySecurity, GrantEveryoneFullAccess,
-    NotifyChange,
+    NotifyChange, RunAtomically,
 };
-inline constexpr size_t kRegOpCount = static_cast<size_t>(RegOp::NotifyChange) + 1;
+inline constexpr size_t kRegOpCount = static_cast<size_t>(RegOp::RunAtomically) + 1;
 
 const char* RegOpName(RegOp op);
 
@@ -97,6 +97,7 @@ public:
     uint32_t GrantEveryoneFullAccess(glimmerpane::platform::RegKeyHandle key) override;
     uint32_t NotifyChange(glimmerpane::platform::RegKeyHandle key, bool watchSubtree, uint32_t filter, void* event,
                           bool asynchronous) override;
+    uint32_t RunAtomically(const std::function<uint32_t()>& body) override;
 
 private:
     // Counts and logs the call; true (with *code set) when the fault answers it.

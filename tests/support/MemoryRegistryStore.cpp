@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -298,6 +299,9 @@ public:
     uint32_t SetKeySecurity(RegKeyHandle, uint32_t, void*) override { return kErrorNotSupported; }
     uint32_t GrantEveryoneFullAccess(RegKeyHandle) override { return kErrorNotSupported; }
     uint32_t NotifyChange(RegKeyHandle, bool, uint32_t, void*, bool) override { return kErrorNotSupported; }
+    // No test that uses this store needs changes that land together; say so instead of
+    // pretending.
+    uint32_t RunAtomically(const std::function<uint32_t()>&) override { return kErrorNotSupported; }
 
 private:
     // Strictly rising, so that every write is seen to advance a key's last-write time.

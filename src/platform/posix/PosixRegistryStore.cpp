@@ -18,9 +18,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -588,8 +590,67 @@ private:
         mdb_env_set_mapsize(e.env, 0);
     }
 
+    // ---- one body of changes as one transaction ----
+    uint32_t RunAtomically(const std::function<uint32_t()>& body) override {
+        if (InBatch()) return body();  // already inside one: it becomes part of it
+        std::lock_guard one(batchMutex_);
+        std::shared_ptr<Env> e;
+        if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
+        if (e->readOnly) return kErrorAccessDenied;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            std::shared_lock lock(e->resize);
+            MDB_txn* txn = nullptr;
+            int rc = mdb_txn_begin(e->env, nullptr, 0, &txn);
+            if (rc == MDB_MAP_RESIZED) {
+                lock.unlock();
+                AdoptNewSize(*e);
+                continue;
+            }
+            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+            batchTxn_ = txn;
+            batchEnv_ = e.get();
+            batchMapFull_ = false;
+            batchThread_ = std::this_thread::get_id();
+            uint32_t status = kErrorSuccess;
+            try {
+                status = body();
+            } catch (...) {
+                EndBatch();
+                mdb_txn_abort(txn);
+                throw;
+            }
+            const bool mapFull = batchMapFull_;
+            EndBatch();
+            if (mapFull) {
+                // Some change did not fit: drop everything, grow the map, run the body again.
+                mdb_txn_abort(txn);
+                lock.unlock();
+                std::unique_lock grow(e->resize);
+                MDB_envinfo info{};
+                mdb_env_info(e->env, &info);
+                if (mdb_env_set_mapsize(e->env, info.me_mapsize * 2) != MDB_SUCCESS) return kErrorDiskFull;
+                continue;
+            }
+            if (status != kErrorSuccess) {
+                mdb_txn_abort(txn);
+                return status;
+            }
+            return FromLmdb(mdb_txn_commit(txn));
+        }
+        return kErrorDiskFull;
+    }
+
+    bool InBatch() const { return batchThread_.load() == std::this_thread::get_id(); }
+
+    void EndBatch() {
+        batchThread_ = std::thread::id();
+        batchTxn_ = nullptr;
+        batchEnv_ = nullptr;
+    }
+
     template <class Body>
     uint32_t Read(Body body) {
+        if (InBatch()) return body(batchTxn_, *batchEnv_);  // sees the batch's own changes
         std::shared_ptr<Env> e;
         if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
         for (int attempt = 0; attempt < 4; ++attempt) {
@@ -623,6 +684,21 @@ private:
 
     template <class Body>
     uint32_t Write(Body body) {
+        if (InBatch()) {
+            // A nested transaction, so that a change that fails leaves none of its parts
+            // in the batch.
+            MDB_txn* txn = nullptr;
+            if (int rc = mdb_txn_begin(batchEnv_->env, batchTxn_, 0, &txn); rc != MDB_SUCCESS) return FromLmdb(rc);
+            uint32_t status = body(txn, *batchEnv_);
+            if (status == kErrorSuccess) {
+                status = FromLmdb(mdb_txn_commit(txn));
+            } else {
+                mdb_txn_abort(txn);
+            }
+            if (status != kMapFull) return status;
+            batchMapFull_ = true;
+            return kErrorDiskFull;  // what the body sees; the batch grows the map and runs again
+        }
         std::shared_ptr<Env> e;
         if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
         if (e->readOnly) return kErrorAccessDenied;
@@ -766,6 +842,13 @@ private:
     std::shared_ptr<Env> env_;
     std::mutex handleMutex_;
     std::unordered_map<uintptr_t, std::shared_ptr<const KeyState>> handles_;
+    // The batch of RunAtomically: one at a time; the other members are used only by the
+    // thread named in batchThread_.
+    std::mutex batchMutex_;
+    std::atomic<std::thread::id> batchThread_{};
+    MDB_txn* batchTxn_ = nullptr;
+    Env* batchEnv_ = nullptr;
+    bool batchMapFull_ = false;
 };
 
 }  // namespace

@@ -168,6 +168,8 @@ public:
         return static_cast<uint32_t>(RegNotifyChangeKeyValue(H(key), watchSubtree, filter, static_cast<HANDLE>(event),
                                                              asynchronous));
     }
+    // See the header: the Win32 registry applies each change as it comes.
+    uint32_t RunAtomically(const std::function<uint32_t()>& body) override { return body(); }
 };
 
 }  // namespace
