@@ -20,8 +20,12 @@ void PrintUsage(FILE* out) {
     std::sort(sorted.begin(), sorted.end(),
               [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
     for (const Command& c : sorted) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
-    std::fputs("\n'glimmerpane <command> --help' describes a command.\n", out);
+    std::fputs("\n'glimmerpane <command> --help' describes a command; --version prints the version.\n"
+               "exit status: 0 success, 1 the work failed, 2 bad arguments or input files\n"
+               "(each command's --help adds its own, such as 130 when interrupted)\n", out);
 }
+
+const char* VersionLine() { return "glimmerpane " GP_VERSION_STRING; }
 
 bool RegisterCommand(const Command& command) {
     Registry().push_back(command);

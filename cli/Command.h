@@ -27,6 +27,9 @@ int Fail(int exitCode, const std::string& message);
 // The overview of all commands.
 void PrintUsage(FILE* out);
 
+// "glimmerpane 1.6.0", what --version prints.
+const char* VersionLine();
+
 // True when args hold --help or -h.
 bool WantsHelp(const std::vector<std::string>& args);
 

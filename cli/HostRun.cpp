@@ -32,12 +32,18 @@ const char* const kCommonOptionsHelp =
     "  --json            print each tile payload as the module published it\n"
     "  --module-bus      initialise with InitializeModule: the module loads BusBroker itself\n"
     "                    (default: InitializeModuleV2 with the host's broker handle)\n"
-    "  --html FILE       where to write the HTML preview (default: in the temporary folder)\n"
+    "  --html FILE       where to write the HTML preview, checked before the run (default: a\n"
+    "                    new file of this run in the temporary folder)\n"
+    "  --prefix DIR      run on this prefix (created when missing, kept): its registry, as\n"
+    "                    `glimmerpane reg --prefix DIR` left it, reaches the module; the\n"
+    "                    scenario's starting statistics are written only to a fresh prefix\n"
+    "  --keep-prefix     keep the temporary prefix at the end and print where it is\n"
     "  --timeout MS      how long to wait for each tile set (default 5000)\n";
 
 namespace {
 
 constexpr uint32_t kFrameworkVersion = 1006000;
+constexpr int kExitOutputClosed = 141;  // as a shell reports a command ended by SIGPIPE
 constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
 constexpr const wchar_t* kSuiteSender = L"Simulated suite";
 
@@ -139,11 +145,22 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
-// A fresh folder for the run's prefix, removed at the end.
-class TemporaryPrefix {
+// The run's prefix: the folder given with --prefix (created when missing, never removed),
+// or a fresh temporary one, removed at the end unless it is to be kept.
+class RunPrefix {
 public:
-    bool create(std::string* error) {
+    bool open(const std::string& given, bool keep, std::string* error) {
         std::error_code ec;
+        if (!given.empty()) {
+            path_ = std::filesystem::absolute(given, ec);
+            if (!ec) std::filesystem::create_directories(path_, ec);
+            if (ec || !std::filesystem::is_directory(path_, ec)) {
+                *error = "cannot use " + given + " as the prefix: " + (ec ? ec.message() : "not a folder");
+                path_.clear();
+                return false;
+            }
+            return true;
+        }
         const auto base = std::filesystem::temp_directory_path(ec);
         if (ec) {
             *error = "no temporary folder: " + ec.message();
@@ -156,6 +173,8 @@ public:
             const auto candidate = base / name;
             if (std::filesystem::create_directory(candidate, ec)) {
                 path_ = candidate;
+                temporary_ = true;
+                remove_ = !keep;
                 return true;
             }
             if (ec) {
@@ -167,14 +186,18 @@ public:
         return false;
     }
     const std::filesystem::path& path() const { return path_; }
-    ~TemporaryPrefix() {
-        if (path_.empty()) return;
+    bool temporary() const { return temporary_; }
+    bool removedAtEnd() const { return remove_; }
+    ~RunPrefix() {
+        if (!remove_) return;
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
 
 private:
     std::filesystem::path path_;
+    bool temporary_ = false;
+    bool remove_ = false;
 };
 
 // Statistics are written by a child "glimmerpane reg add" rather than in this process:
@@ -231,12 +254,23 @@ private:
         std::fprintf(stderr, "glimmerpane: %s\n", message.c_str());
         failed_ = true;
     }
+    // Flushes what was printed. Output that can no longer be written (a reader that closed
+    // the pipe, as `| head` does) ends the run the way Ctrl-C does: the module is stopped
+    // and destroyed, and the temporary prefix removed.
+    void flush() {
+        for (FILE* stream : {out_, stdout}) {
+            if (std::fflush(stream) != 0 || std::ferror(stream)) {
+                if (!outputClosed_) platform::RequestInterrupt();
+                outputClosed_ = true;
+            }
+        }
+    }
 
     const Scenario& scenario_;
     const HostRunOptions& options_;
     std::wstring bin_;
     EnvironmentOverride environment_;
-    TemporaryPrefix prefix_;
+    RunPrefix prefix_;
     BusLibrary bus_;
     ModuleHost module_;
     ModuleHandle handle_ = nullptr;
@@ -251,12 +285,17 @@ private:
     std::vector<PreviewSection> sections_;
     int expectationsMet_ = 0, expectationsFailed_ = 0, rejectedLines_ = 0;
     bool failed_ = false;
-    std::string htmlPath_;
+    // Progress and tile sets; with --json only the payloads go to standard output and this
+    // is standard error, so that every line there is one JSON document.
+    FILE* const out_ = options_.printJson ? stderr : stdout;
+    bool outputClosed_ = false;
+    OutputFile preview_;
+    bool previewWritten_ = false;
 };
 
 bool Run::check(const char* step, ModuleStatus status) {
-    std::printf("  %-20s %s\n", step, DescribeStatus(status).c_str());
-    std::fflush(stdout);
+    std::fprintf(out_, "  %-20s %s\n", step, DescribeStatus(status).c_str());
+    flush();
     if (status != 0) failure(std::string(step) + " failed: " + DescribeStatus(status));
     return status == 0;
 }
@@ -264,7 +303,9 @@ bool Run::check(const char* step, ModuleStatus status) {
 bool Run::setUp() {
     bin_ = options_.binFolder.empty() ? platform::ExecutableFolder() : options_.binFolder;
     std::string error;
-    if (!prefix_.create(&error)) return failure(error), false;
+    // The preview's file first: a bad --html path ends the run before anything has run.
+    if (!preview_.open(options_.htmlPath, "glimmerpane-" + options_.runName, &error)) return failure(error), false;
+    if (!prefix_.open(options_.prefix, options_.keepPrefix, &error)) return failure(error), false;
     // The module reads the prefix, the language and the locale when it first needs them, so
     // they are set before anything is loaded.
     if (!environment_.set("GLIMMERPANE_PREFIX", prefix_.path().string()))
@@ -277,10 +318,13 @@ bool Run::setUp() {
             environment_.set("LC_ALL", l.locale);
         }
     }
-    std::printf("prefix   %s\n", prefix_.path().string().c_str());
-    if (!scenario_.seedStats.empty()) {
+    std::fprintf(out_, "prefix   %s%s\n", prefix_.path().string().c_str(),
+                 prefix_.temporary() ? (prefix_.removedAtEnd() ? " (temporary)" : " (temporary, kept)") : "");
+    // A prefix of the user's own keeps its registry as it is; a fresh one gets the scenario's
+    // starting statistics.
+    if (prefix_.temporary() && !scenario_.seedStats.empty()) {
         if (!WriteStatistics(scenario_.seedStats, &error)) return failure(error), false;
-        std::printf("seeded   %zu statistics values\n", scenario_.seedStats.size());
+        std::fprintf(out_, "seeded   %zu statistics values\n", scenario_.seedStats.size());
     }
     namer_.emplace(bin_ + platform::LibraryFileName(L"GPNResources"));
     if (!namer_->error().empty())
@@ -290,7 +334,7 @@ bool Run::setUp() {
     // same file means the same library and so the same broker, which the suite shares.
     if (!bus_.load(bin_ + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion))
         return failure(bus_.error()), false;
-    std::printf("bus      BusBroker %s\n", bus_.versionString());
+    std::fprintf(out_, "bus      BusBroker %s\n", bus_.versionString());
     ModuleStatus status = 0;
     suiteHandle_ = bus_.open(&status);
     if (suiteHandle_) viewerHandle_ = bus_.open(&status);
@@ -308,7 +352,7 @@ bool Run::setUp() {
 bool Run::startModule() {
     const std::wstring path = bin_ + platform::LibraryFileName(L"Glimmerpane");
     if (!module_.load(path)) return failure(module_.error()), false;
-    std::printf("module   Glimmerpane %s (%u)\n", module_.versionString(), module_.versionNumber());
+    std::fprintf(out_, "module   Glimmerpane %s (%u)\n", module_.versionString(), module_.versionNumber());
     const ModuleFunctionTable* table = module_.table();
     if (!check("NewModule", table->NewModule(&handle_, L"GlimmerpaneHost"))) return false;
     const wchar_t* names[] = {L"Host"};
@@ -340,7 +384,7 @@ bool Run::startModule() {
 void Run::answerRefreshRequests() {
     PreviewSection section;
     section.title = "Start: the module asks every component to refresh";
-    std::printf("\n== %s\n", section.title.c_str());
+    std::fprintf(out_, "\n== %s\n", section.title.c_str());
     if (!refreshes_.waitFor(StatusKinds().size(), options_.timeoutMs) && !platform::InterruptRequested())
         std::fprintf(stderr, "glimmerpane: warning: not every refresh request came within %u ms\n", options_.timeoutMs);
     // Answered one by one in the module's own order, each followed by its tile set, so the
@@ -354,7 +398,7 @@ void Run::answerRefreshRequests() {
         auto it = scenario_.initial.find(kind.status);
         if (it == scenario_.initial.end()) {
             section.notes.push_back(std::string(kind.refresh) + " left unanswered (no initial state)");
-            std::printf("-- %s: no initial state, left unanswered\n", kind.refresh);
+            std::fprintf(out_, "-- %s: no initial state, left unanswered\n", kind.refresh);
             continue;
         }
         ScenarioAction answer;
@@ -369,19 +413,19 @@ bool Run::perform(const ScenarioAction& action, PreviewSection* section) {
     std::string error;
     if (action.kind == ScenarioAction::Kind::Stats) {
         const std::string note = DescribeStats(action.stats);
-        std::printf("-- %s\n", note.c_str());
+        std::fprintf(out_, "-- %s\n", note.c_str());
         section->notes.push_back(note);
         if (!WriteStatistics(action.stats, &error)) return failure(error), false;
         return true;
     }
     const std::string note = action.name + (action.userData.empty() ? "" : " " + action.userData);
-    std::printf("-> %s\n", note.c_str());
+    std::fprintf(out_, "-> %s\n", note.c_str());
     section->notes.push_back("sent " + note);
     const ModuleStatus status = bus_.publish(suiteHandle_, glimmerpane::base::WideFromUtf8(action.name), kSuiteSender,
                                              glimmerpane::base::WideFromUtf8(action.userData));
     if (status != 0) return failure("publishing " + action.name + " failed: " + DescribeStatus(status)), false;
     if (!IsStatusMessage(action.name)) {
-        std::printf("   (not a status message of the module: no tile set expected)\n");
+        std::fprintf(out_, "   (not a status message of the module: no tile set expected)\n");
         return true;
     }
     return awaitTileSet(action.name, section);
@@ -398,7 +442,8 @@ bool Run::awaitTileSet(const std::string& cause, PreviewSection* section) {
     PreviewTileSet set;
     set.label = "tile set " + std::to_string(tilesSeen_) + " after " + cause;
     if (options_.printJson) {
-        std::printf("%s\n", payload.c_str());
+        std::fprintf(stdout, "%s\n", payload.c_str());
+        flush();
     }
     std::string reason;
     if (!DecodePayload(payload, &set.payload, &reason)) {
@@ -409,18 +454,18 @@ bool Run::awaitTileSet(const std::string& cause, PreviewSection* section) {
     }
     if (namer_) namer_->nameAll(&set.payload);
     if (!options_.printJson) {
-        std::printf("   tile set %zu from %s: ", tilesSeen_, sender.c_str());
+        std::fprintf(out_, "   tile set %zu from %s: ", tilesSeen_, sender.c_str());
         std::vector<std::string> names;
         for (const DecodedTile& t : set.payload.tiles) names.push_back(t.name);
-        std::printf("%s\n", Join(names, ", ").c_str());
+        std::fprintf(out_, "%s\n", Join(names, ", ").c_str());
         for (size_t i = 0; i < set.payload.tiles.size(); ++i) {
             const DecodedTile& t = set.payload.tiles[i];
-            std::printf("     %zu. %-21s [%s]\n", i + 1, t.name.c_str(), t.medium.image.c_str());
-            std::printf("        medium: %s | %s\n", t.medium.caption.c_str(), t.medium.body.c_str());
-            std::printf("        wide:   %s | %s\n", t.wide.caption.c_str(), t.wide.body.c_str());
+            std::fprintf(out_, "     %zu. %-21s [%s]\n", i + 1, t.name.c_str(), t.medium.image.c_str());
+            std::fprintf(out_, "        medium: %s | %s\n", t.medium.caption.c_str(), t.medium.body.c_str());
+            std::fprintf(out_, "        wide:   %s | %s\n", t.wide.caption.c_str(), t.wide.body.c_str());
         }
     }
-    std::fflush(stdout);
+    flush();
     section->tileSets.push_back(std::move(set));
     return true;
 }
@@ -432,7 +477,7 @@ void Run::checkExpectation(const ScenarioStep& step, const PreviewSection& secti
         for (const DecodedTile& t : section.tileSets.back().payload.tiles) actual.push_back(t.name);
     if (actual == *step.expect) {
         ++expectationsMet_;
-        std::printf("   expected tiles: %s  ok\n", Join(*step.expect, ", ").c_str());
+        std::fprintf(out_, "   expected tiles: %s  ok\n", Join(*step.expect, ", ").c_str());
     } else {
         ++expectationsFailed_;
         failure("step '" + step.title + "' (line " + std::to_string(step.line) + "): expected tiles " +
@@ -449,7 +494,7 @@ void Run::playSteps() {
         if (platform::InterruptRequested()) return;
         PreviewSection section;
         section.title = step.title;
-        std::printf("\n== %s\n", step.title.c_str());
+        std::fprintf(out_, "\n== %s\n", step.title.c_str());
         bool ok = true;
         for (const ScenarioAction& action : step.actions) {
             if (!(ok = perform(action, &section))) break;
@@ -495,7 +540,7 @@ void Run::playInteractive() {
 void Run::shutDown() {
     if (handle_ != nullptr) {
         const ModuleFunctionTable* table = module_.table();
-        std::printf("\n");
+        std::fprintf(out_, "\n");
         if (started_) check("StopModule", table->StopModule(handle_));
         if (initialized_) check("UninitializeModule", table->UninitializeModule(handle_));
         check("DestroyModule", table->DestroyModule(handle_));
@@ -509,12 +554,7 @@ void Run::shutDown() {
 }
 
 void Run::writePreview() {
-    htmlPath_ = options_.htmlPath;
-    if (htmlPath_.empty()) {
-        std::error_code ec;
-        auto folder = std::filesystem::temp_directory_path(ec);
-        htmlPath_ = ((ec ? std::filesystem::path(".") : folder) / ("glimmerpane-" + options_.runName + ".html")).string();
-    }
+    if (!preview_.isOpen()) return;
     std::string summary = "Tile sets: " + std::to_string(tilesSeen_) + ". Language: " +
                           (options_.language.empty() ? std::string("from the environment") : options_.language) +
                           ". Initialised with " + (options_.moduleLoadsBus ? "InitializeModule" : "InitializeModuleV2") +
@@ -525,14 +565,15 @@ void Run::writePreview() {
     if (failed_) summary += " The run failed.";
     const std::string html = RenderPreviewHtml(scenario_.title, summary, sections_, bin_);
     std::string error;
-    if (!WriteTextFile(htmlPath_, html, &error)) {
+    if (preview_.commit(html, &error)) {
+        previewWritten_ = true;
+    } else {
         failure(error);
-        htmlPath_.clear();
     }
 }
 
 int Run::execute() {
-    std::printf("%s\n", scenario_.title.c_str());
+    std::fprintf(out_, "%s\n", scenario_.title.c_str());
     if (setUp() && startModule()) {
         answerRefreshRequests();
         if (!failed_) {
@@ -540,17 +581,20 @@ int Run::execute() {
             else playSteps();
         }
     }
-    const bool interrupted = platform::InterruptRequested();
-    if (interrupted) std::printf("\ninterrupted: stopping the module\n");
+    flush();
+    const bool interrupted = platform::InterruptRequested() && !outputClosed_;
+    if (interrupted) std::fprintf(out_, "\ninterrupted: stopping the module\n");
     shutDown();
     writePreview();
-    std::printf("\nsummary: %zu tile sets", tilesSeen_);
+    std::fprintf(out_, "\nsummary: %zu tile sets", tilesSeen_);
     if (expectationsMet_ + expectationsFailed_ > 0)
-        std::printf(", %d of %d expected tile sets seen", expectationsMet_, expectationsMet_ + expectationsFailed_);
-    if (rejectedLines_ > 0) std::printf(", %d input lines rejected", rejectedLines_);
-    std::printf(", %s\n", interrupted ? "interrupted" : failed_ ? "FAILED" : "all steps succeeded");
-    if (!htmlPath_.empty()) std::printf("preview: %s\n", htmlPath_.c_str());
-    std::fflush(stdout);
+        std::fprintf(out_, ", %d of %d expected tile sets seen", expectationsMet_, expectationsMet_ + expectationsFailed_);
+    if (rejectedLines_ > 0) std::fprintf(out_, ", %d input lines rejected", rejectedLines_);
+    std::fprintf(out_, ", %s\n", interrupted ? "interrupted" : failed_ ? "FAILED" : "all steps succeeded");
+    if (previewWritten_) std::fprintf(out_, "preview: %s\n", preview_.path().c_str());
+    if (prefix_.temporary() && !prefix_.removedAtEnd()) std::fprintf(out_, "kept     %s\n", prefix_.path().string().c_str());
+    flush();
+    if (outputClosed_) return kExitOutputClosed;
     if (interrupted) return 130;
     return failed_ ? 1 : 0;
 }
@@ -581,6 +625,14 @@ bool ParseCommonOptions(std::vector<std::string>* args, HostRunOptions* options,
                 *error = "unknown language '" + options->language + "' (use en-US, de-DE or fr-FR)";
                 return false;
             }
+        } else if (a == "--prefix") {
+            if (!value(&options->prefix)) return false;
+            if (options->prefix.empty()) {
+                *error = "--prefix needs a folder";
+                return false;
+            }
+        } else if (a == "--keep-prefix") {
+            options->keepPrefix = true;
         } else if (a == "--html") {
             if (!value(&options->htmlPath)) return false;
             if (options->htmlPath.empty()) {

@@ -8,10 +8,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "platform/FileSystem.h"
 #include "base/Utf.h"
+#include "base/Win32Error.h"
 
 namespace glimmerpane::cli {
 
@@ -160,25 +162,130 @@ std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& s
     return out.str();
 }
 
-bool WriteTextFile(const std::string& path, const std::string& content, std::string* error) {
-    errno = 0;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        *error = "cannot create " + path + ": " + std::strerror(errno);
+namespace {
+
+// A name no file has yet: the caller creates it with CreateNewFile, which fails if it is taken.
+std::string RandomSuffix() {
+    static std::random_device random;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
+    return text;
+}
+
+std::string SystemReason(uint32_t win32) {
+    switch (win32) {
+    case base::kErrorFileNotFound:
+    case base::kErrorPathNotFound: return "No such file or directory";
+    case base::kErrorAccessDenied: return "Permission denied";
+    case base::kErrorDiskFull: return "No space left on device";
+    case base::kErrorFileExists:
+    case base::kErrorAlreadyExists: return "File exists";
+    default: return "system error " + std::to_string(win32);
+    }
+}
+
+}  // namespace
+
+bool OutputFile::open(const std::string& path, const std::string& defaultName, std::string* error) {
+    namespace fs = std::filesystem;
+    uint32_t code = 0;
+    if (path.empty()) {
+        std::error_code ec;
+        const fs::path folder = fs::temp_directory_path(ec);
+        if (ec) {
+            *error = "no temporary folder for the preview: " + ec.message();
+            return false;
+        }
+        for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
+            path_ = (folder / (defaultName + "-" + RandomSuffix() + ".html")).string();
+            file_ = platform::CreateNewFile(base::WideFromUtf8(path_), &code);
+            if (file_ == nullptr && code != base::kErrorFileExists) break;
+        }
+        if (file_ == nullptr) {
+            *error = "cannot create " + path_ + ": " + SystemReason(code);
+            return false;
+        }
+        return true;
+    }
+    path_ = path;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!ec && fs::is_directory(status)) {
+        *error = "cannot create " + path + ": it is a folder";
         return false;
     }
-    const size_t written = std::fwrite(content.data(), 1, content.size(), file);
-    int problem = written == content.size() ? 0 : errno;
-    // A full disk often shows only when the buffer is flushed.
-    if (std::fflush(file) != 0 && problem == 0) problem = errno;
-    if (std::fclose(file) != 0 && problem == 0) problem = errno;
-    if (problem != 0 || written != content.size()) {
-        *error = "cannot write " + path + ": " + std::strerror(problem != 0 ? problem : EIO);
-        std::error_code ignored;
-        if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status)) {
+        // A device or a pipe the user named (/dev/stdout): written in place.
+        errno = 0;
+        file_ = std::fopen(path.c_str(), "wb");
+        if (file_ == nullptr) {
+            *error = "cannot open " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        direct_ = true;
+        return true;
+    }
+    // Anything else is written beside the target and renamed over it: a half-written page
+    // never shows, and a link at the path is replaced, not followed.
+    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
+        temp_ = path + "." + RandomSuffix() + ".tmp";
+        file_ = platform::CreateNewFile(base::WideFromUtf8(temp_), &code);
+        if (file_ == nullptr && code != base::kErrorFileExists) break;
+    }
+    if (file_ == nullptr) {
+        temp_.clear();
+        *error = "cannot create " + path + ": " + SystemReason(code);
         return false;
     }
     return true;
+}
+
+bool OutputFile::commit(const std::string& content, std::string* error) {
+    if (file_ == nullptr) {
+        *error = "the preview file is not open";
+        return false;
+    }
+    errno = 0;
+    const size_t written = std::fwrite(content.data(), 1, content.size(), file_);
+    int problem = written == content.size() ? 0 : errno;
+    // A full disk often shows only when the buffer is flushed.
+    if (std::fflush(file_) != 0 && problem == 0) problem = errno;
+    if (std::fclose(file_) != 0 && problem == 0) problem = errno;
+    file_ = nullptr;
+    if (problem != 0 || written != content.size()) {
+        *error = "cannot write " + path_ + ": " + std::strerror(problem != 0 ? problem : EIO);
+        discard();
+        return false;
+    }
+    if (!temp_.empty()) {
+        std::error_code ec;
+        std::filesystem::rename(temp_, path_, ec);
+        if (ec) {
+            *error = "cannot write " + path_ + ": " + ec.message();
+            discard();
+            return false;
+        }
+        temp_.clear();
+    }
+    return true;
+}
+
+void OutputFile::discard() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    std::error_code ignored;
+    if (!temp_.empty()) std::filesystem::remove(temp_, ignored);
+    else if (!direct_ && !path_.empty()) std::filesystem::remove(path_, ignored);  // our own new file
+    temp_.clear();
+}
+
+OutputFile::~OutputFile() {
+    if (file_ != nullptr) discard();
+}
+
+bool WriteTextFile(const std::string& path, const std::string& content, std::string* error) {
+    OutputFile file;
+    return file.open(path, "", error) && file.commit(content, error);
 }
 
 }  // namespace glimmerpane::cli

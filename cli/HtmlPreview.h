@@ -8,6 +8,7 @@
 // data-tile (its content name) and data-size, so tests can query the DOM.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,38 @@ struct PreviewSection {
 std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& summary,
                               const std::vector<PreviewSection>& sections, const std::wstring& imageFolder);
 
-// Writes content to path (UTF-8 bytes). False with *error naming the path and the system's
-// reason when the file cannot be created or fully written (full disk included); a partly
-// written regular file is removed.
+// A page's file, opened before the work that fills it so that a bad path fails at once.
+// - path given, a regular file or nothing there: the page is written to a new file beside
+//   it and renamed over it at the end, so a half-written page never shows and a symbolic
+//   link at the path is replaced, never followed;
+// - path given, a device or a pipe (/dev/stdout): written in place;
+// - path empty: a new file of this run in the temporary folder, DEFAULTNAME-XXXXXXXX.html,
+//   created where nothing is (a name taken by a file or a link is never reused).
+// Errors name the path and the system's reason (full disk included); a file that was not
+// completed is removed.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    bool open(const std::string& path, const std::string& defaultName, std::string* error);
+    // Writes content (UTF-8 bytes) and closes; once.
+    bool commit(const std::string& content, std::string* error);
+    bool isOpen() const { return file_ != nullptr; }
+    const std::string& path() const { return path_; }
+
+private:
+    void discard();
+
+    std::string path_;
+    std::string temp_;  // the new file beside path_, renamed over it by commit
+    FILE* file_ = nullptr;
+    bool direct_ = false;
+};
+
+// open(path) and commit(content) in one.
 bool WriteTextFile(const std::string& path, const std::string& content, std::string* error);
 
 // "<" -> "&lt;" and so on, for text and attribute values.

@@ -20,8 +20,19 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    if (name == "--version") {
+        std::puts(VersionLine());
+        return 0;
+    }
     for (const Command& command : Commands()) {
-        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+        if (name != command.name) continue;
+        // `glimmerpane CMD --version` too; only right after the command, where it cannot be
+        // the value of another option.
+        if (argc == 3 && std::string(argv[2]) == "--version") {
+            std::puts(VersionLine());
+            return 0;
+        }
+        return command.run(std::vector<std::string>(argv + 2, argv + argc));
     }
     std::fprintf(stderr, "glimmerpane: unknown command '%s'\n\n", name.c_str());
     PrintUsage(stderr);

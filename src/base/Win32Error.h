@@ -18,6 +18,7 @@ inline constexpr uint32_t kErrorNotEnoughMemory = 8;       // ERROR_NOT_ENOUGH_M
 inline constexpr uint32_t kErrorInvalidData = 13;          // ERROR_INVALID_DATA
 inline constexpr uint32_t kErrorOutOfMemory = 14;          // ERROR_OUTOFMEMORY
 inline constexpr uint32_t kErrorNotSupported = 50;         // ERROR_NOT_SUPPORTED
+inline constexpr uint32_t kErrorFileExists = 80;           // ERROR_FILE_EXISTS
 inline constexpr uint32_t kErrorInvalidParameter = 87;     // ERROR_INVALID_PARAMETER
 inline constexpr uint32_t kErrorDiskFull = 112;            // ERROR_DISK_FULL
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER

@@ -7,7 +7,8 @@
 // The interrupt flag: InstallInterruptFlag makes Ctrl-C (POSIX: SIGINT and SIGTERM; Windows:
 // the console control events) set a flag instead of ending the process, so a run loop can
 // stop its work cleanly. POSIX installs the handler without SA_RESTART, so a blocking read
-// of standard input returns with an error and the loop gets to look at the flag.
+// of standard input returns with an error and the loop gets to look at the flag, and
+// ignores SIGPIPE, so a write to a closed pipe fails (EPIPE) instead of ending the process.
 #pragma once
 
 #include <optional>

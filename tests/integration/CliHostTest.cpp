@@ -106,6 +106,88 @@ TEST_F(CliHost, JsonPrintsTheRawPayloads) {
     EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), payload), std::sregex_iterator()), 19);
 }
 
+// What a script relies on: only payloads on standard output with --json, a reader that
+// stops early (| head) still gets a clean stop, and no temporary folder is left behind.
+TEST_F(CliHost, ScriptsGetOnlyPayloadsAndAClosedPipeStopsCleanly) {
+    const fs::path tmp = temp_.path() / "tmp";
+    fs::create_directories(tmp);
+    const std::string env = "TMPDIR=" + Quote(tmp.string()) + " ";
+    const fs::path out = temp_.path() / "stdout.txt";
+    const int json = glimmerpane::platform::RunShellCommand(env + Quote(GP_CLI_PATH) + " demo --lang en-US --json > " +
+                                                            Quote(out.string()) + " 2>/dev/null");
+    ASSERT_EQ(json, 0);
+    std::istringstream lines(ReadFile(out));
+    int payloads = 0;
+    for (std::string line; std::getline(lines, line); ++payloads) {
+        ASSERT_EQ(line.rfind("{\"viewer_payload\":{", 0), 0u) << "not a payload: " << line;
+        ASSERT_EQ(line.back(), '}') << line;
+    }
+    EXPECT_EQ(payloads, 19);
+
+    const fs::path code = temp_.path() / "code.txt";
+    const fs::path err = temp_.path() / "stderr.txt";
+    glimmerpane::platform::RunShellCommand("(" + env + Quote(GP_CLI_PATH) + " demo 2>" + Quote(err.string()) +
+                                           "; echo $? > " + Quote(code.string()) + ") | head -1 > /dev/null");
+    EXPECT_EQ(ReadFile(code), "141\n") << ReadFile(err);
+    for (const auto& entry : fs::directory_iterator(tmp)) {
+        EXPECT_EQ(entry.path().filename().string().rfind("glimmerpane-prefix-", 0), std::string::npos)
+            << "left behind: " << entry.path();
+    }
+}
+
+TEST_F(CliHost, ThePreviewNeverFollowsALinkAndABadPathFailsBeforeTheRun) {
+    const fs::path victim = Write("victim.txt", "keep me");
+    const fs::path page = temp_.path() / "page.html";
+    fs::create_symlink(victim, page);
+    const Result r = Run("demo --lang en-US --html " + Quote(page.string()));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    EXPECT_FALSE(fs::is_symlink(page));
+    EXPECT_NE(ReadFile(page).find("data-tile=\"SECURE\""), std::string::npos);
+
+    const Result missing = Run("demo --html " + Quote((temp_.path() / "no" / "such" / "p.html").string()));
+    EXPECT_EQ(missing.exitCode, 1) << missing.out;
+    EXPECT_NE(missing.out.find("cannot create"), std::string::npos) << missing.out;
+    EXPECT_EQ(missing.out.find("NewModule"), std::string::npos) << "the run started: " << missing.out;
+
+    // Without --html: a new file of this run, a different one each time.
+    const Result first = Run("demo");
+    std::smatch a, b;
+    ASSERT_TRUE(std::regex_search(first.out, a, std::regex("preview: (\\S+)"))) << first.out;
+    const Result second = Run("demo");
+    ASSERT_TRUE(std::regex_search(second.out, b, std::regex("preview: (\\S+)"))) << second.out;
+    EXPECT_NE(a[1].str(), b[1].str());
+    fs::remove(a[1].str());
+    fs::remove(b[1].str());
+}
+
+TEST_F(CliHost, APrefixOfTheUsersOwnReachesTheModuleAndIsKept) {
+    const fs::path prefix = temp_.path() / "prefix";
+    const Result add = Run("reg add 'HKLM\\SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
+                           "TotalItemScanned' /v SDSValue /t REG_DWORD /d 7777 /f --prefix " + Quote(prefix.string()));
+    ASSERT_EQ(add.exitCode, 0) << add.out;
+    const fs::path input = Write("in.txt", "Core.Protection.State {\"state\":\"green\"}\n");
+    const Result r = Run("run - --lang en-US --prefix " + Quote(prefix.string()) + " --html " +
+                             Quote((temp_.path() / "p.html").string()),
+                         "< " + Quote(input.string()));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("7,777 files scanned"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(prefix / "registry"));
+
+    const Result kept = Run("demo --keep-prefix --html " + Quote((temp_.path() / "k.html").string()));
+    ASSERT_EQ(kept.exitCode, 0) << kept.out;
+    std::smatch where;
+    ASSERT_TRUE(std::regex_search(kept.out, where, std::regex("kept +(\\S+)"))) << kept.out;
+    EXPECT_TRUE(fs::exists(where[1].str()));
+    fs::remove_all(where[1].str());
+
+    for (const char* args : {"--version", "demo --version", "reg --version"}) {
+        const Result v = Run(args);
+        EXPECT_EQ(v.exitCode, 0) << args;
+        EXPECT_EQ(v.out, "glimmerpane 1.6.0\n") << args;
+    }
+}
+
 TEST_F(CliHost, ScenarioFileWithAFailedExpectationFailsTheRun) {
     const fs::path scenario = Write("day.scn",
                                     "initial Core.Protection.State {\"state\":\"green\"}\n"

@@ -43,6 +43,9 @@ void InstallInterruptFlag() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (`| head`) must not kill the process before it has cleaned up:
+    // writes to the closed pipe fail with EPIPE instead, and the loop sees that.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptRequested() { return g_interrupted.load(); }
