@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test demo asan tsan fuzz clean
+.PHONY: all deps configure build test demo install package asan tsan fuzz clean
 
 all: build
 
@@ -19,8 +19,22 @@ build: configure
 test: build
 	@ctest --preset $(PRESET)
 
-demo: build
+# The demo needs the command and the three libraries only, not the tests and benchmarks.
+demo: configure
+	@cmake --build --preset $(PRESET) --target glimmerpane
 	@$(BUILD_DIR)/bin/glimmerpane demo
+
+# make install [PREFIX=/usr/local] [DESTDIR=...]: the command, the libraries beside it, the
+# man page and the bash completion (packaging/CMakeLists.txt).
+PREFIX ?= /usr/local
+install: configure
+	@cmake --build --preset $(PRESET) --target glimmerpane gp_man_page
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# make package: a Debian package in build/<preset>/ (installs under /usr).
+package: configure
+	@cmake --build --preset $(PRESET) --target glimmerpane gp_man_page
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan

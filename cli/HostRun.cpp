@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <iostream>
+#include <locale>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -21,14 +22,17 @@
 #include "platform/Environment.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
+#include "platform/LanguageIds.h"
+#include "platform/StringResources.h"
 #include "utility/CRegKey.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::cli {
 
 const char* const kCommonOptionsHelp =
-    "  --lang L          tile language: en-US, de-DE or fr-FR (sets LANGUAGE and LC_ALL\n"
-    "                    before the module loads; default: your own environment)\n"
+    "  --lang L          tile language, any the resource library holds: en-US, de-DE, fr-FR\n"
+    "                    as shipped (sets LANGUAGE and LC_ALL before the module loads;\n"
+    "                    default: your own environment)\n"
     "  --json            print each tile payload as the module published it\n"
     "  --module-bus      initialise with InitializeModule: the module loads BusBroker itself\n"
     "                    (default: InitializeModuleV2 with the host's broker handle)\n"
@@ -123,12 +127,22 @@ ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
 // ---- environment ----
 
-struct LanguageSetting {
-    const char* tag;
-    const char* locale;
-};
-constexpr LanguageSetting kLanguages[] = {
-    {"en-US", "en_US.UTF-8"}, {"de-DE", "de_DE.UTF-8"}, {"fr-FR", "fr_FR.UTF-8"}};
+// "de-DE" -> "de_DE", the form LANGUAGE and locale names use.
+std::string LocaleBase(const std::string& tag) {
+    std::string base = tag;
+    std::replace(base.begin(), base.end(), '-', '_');
+    return base;
+}
+
+// Whether the C++ library can make the locale; without it the module's numbers stay ungrouped.
+bool LocaleInstalled(const std::string& name) {
+    try {
+        std::locale probe(name.c_str());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 // Sets variables for the run and puts the old values back at the end.
 class EnvironmentOverride {
@@ -240,6 +254,7 @@ public:
 
 private:
     bool setUp();
+    bool chooseLanguage();
     bool startModule();
     void answerRefreshRequests();
     void playSteps();
@@ -291,6 +306,7 @@ private:
     bool outputClosed_ = false;
     OutputFile preview_;
     bool previewWritten_ = false;
+    bool badArgument_ = false;  // found only once the libraries are at hand: exit code 2
 };
 
 bool Run::check(const char* step, ModuleStatus status) {
@@ -310,14 +326,7 @@ bool Run::setUp() {
     // they are set before anything is loaded.
     if (!environment_.set("GLIMMERPANE_PREFIX", prefix_.path().string()))
         return failure("cannot set GLIMMERPANE_PREFIX"), false;
-    if (!options_.language.empty()) {
-        for (const LanguageSetting& l : kLanguages) {
-            if (options_.language != l.tag) continue;
-            const std::string base = std::string(l.locale).substr(0, 5);
-            environment_.set("LANGUAGE", base);
-            environment_.set("LC_ALL", l.locale);
-        }
-    }
+    if (!chooseLanguage()) return false;
     std::fprintf(out_, "prefix   %s%s\n", prefix_.path().string().c_str(),
                  prefix_.temporary() ? (prefix_.removedAtEnd() ? " (temporary)" : " (temporary, kept)") : "");
     // A prefix of the user's own keeps its registry as it is; a fresh one gets the scenario's
@@ -345,6 +354,39 @@ bool Run::setUp() {
         const std::wstring name = glimmerpane::base::WideFromUtf8(kind.refresh);
         if (bus_.functions()->subscribe(suiteHandle_, &refreshes_, &RefreshRecorder::OnMessage, name.c_str()) == 0)
             return failure("the bus refused the subscription to " + std::string(kind.refresh)), false;
+    }
+    return true;
+}
+
+// --lang: any language the resource library holds. Said once, and not fatal: a locale that
+// is not installed, which leaves the numbers of the tiles without grouping.
+bool Run::chooseLanguage() {
+    std::string locale;
+    if (!options_.language.empty()) {
+        const auto wanted = platform::LanguageIdFromLocaleName(options_.language);
+        const std::wstring library = bin_ + platform::LibraryFileName(L"GPNResources");
+        std::vector<uint16_t> held;
+        if (platform::ModuleHandle resources = platform::LoadResourceLibrary(library)) {
+            held = platform::ResourceLanguages(resources);
+            platform::FreeResourceLibrary(resources);
+        }
+        if (!wanted || std::find(held.begin(), held.end(), *wanted) == held.end()) {
+            std::vector<std::string> tags;
+            for (uint16_t id : held) tags.push_back(platform::LanguageTag(id));
+            badArgument_ = true;
+            return failure("--lang " + options_.language + ": the resource library has no texts in it (it holds " +
+                           (tags.empty() ? std::string("none") : Join(tags, ", ")) + ")"),
+                   false;
+        }
+        locale = LocaleBase(options_.language) + ".UTF-8";
+        environment_.set("LANGUAGE", LocaleBase(options_.language));
+        environment_.set("LC_ALL", locale);
+    }
+    if (!LocaleInstalled(locale)) {
+        std::fprintf(stderr,
+                     "glimmerpane: warning: the locale %s is not installed, so the tiles show numbers without "
+                     "grouping (Debian: enable it in /etc/locale.gen and run locale-gen)\n",
+                     locale.empty() ? "of your environment" : locale.c_str());
     }
     return true;
 }
@@ -594,6 +636,7 @@ int Run::execute() {
     if (previewWritten_) std::fprintf(out_, "preview: %s\n", preview_.path().c_str());
     if (prefix_.temporary() && !prefix_.removedAtEnd()) std::fprintf(out_, "kept     %s\n", prefix_.path().string().c_str());
     flush();
+    if (badArgument_) return 2;
     if (outputClosed_) return kExitOutputClosed;
     if (interrupted) return 130;
     return failed_ ? 1 : 0;
@@ -619,10 +662,10 @@ bool ParseCommonOptions(std::vector<std::string>* args, HostRunOptions* options,
             options->moduleLoadsBus = true;
         } else if (a == "--lang") {
             if (!value(&options->language)) return false;
-            const bool known = std::any_of(std::begin(kLanguages), std::end(kLanguages),
-                                           [&](const LanguageSetting& l) { return options->language == l.tag; });
-            if (!known) {
-                *error = "unknown language '" + options->language + "' (use en-US, de-DE or fr-FR)";
+            const auto id = platform::LanguageIdFromLocaleName(options->language);
+            if (!id || options->language.find_first_of("_.@") != std::string::npos ||
+                platform::SubLanguage(*id) == 0) {
+                *error = "unknown language '" + options->language + "' (a tag such as en-US, de-DE or fr-FR)";
                 return false;
             }
         } else if (a == "--prefix") {

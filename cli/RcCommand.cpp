@@ -13,18 +13,24 @@
 #include "Command.h"
 #include "platform/LanguageIds.h"
 #include "render/RcParser.h"
+#include "render/RcTranslationCheck.h"
 
 namespace glimmerpane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: glimmerpane rc INPUT.rc -o OUTPUT.so [--keep-source FILE.c]\n\n"
+    "usage: glimmerpane rc INPUT.rc -o OUTPUT.so [--keep-source FILE.c] [--allow-missing]\n\n"
     "Builds a resource library from a resource script: every STRINGTABLE of every LANGUAGE,\n"
     "with #include, #define and #pragma code_page(65001). The library exports one string\n"
     "table, loaded the way LoadStringW loads strings. The C compiler is $CC, else cc.\n\n"
+    "Every language is checked against the neutral table (else en-US) first: a string that\n"
+    "is missing, or that uses other %NAME% placeholders, is an error at FILE:LINE, and\n"
+    "nothing is built (docs/translating.md).\n\n"
     "options:\n"
     "  -o OUTPUT.so          the library to write (required)\n"
     "  --keep-source FILE.c  also keep the generated C source\n"
+    "  --allow-missing       a language may leave strings out on purpose (the module then\n"
+    "                        shows no tile that needs them in that language)\n"
     "  -q, --quiet           print nothing on success\n";
 
 std::string ShellQuote(const std::string& text) {
@@ -46,12 +52,15 @@ int RunRc(const std::vector<std::string>& args) {
     }
     std::string input, output, keepSource;
     bool quiet = false;
+    resources::RcTranslationOptions translation;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if ((arg == "-o" || arg == "--keep-source") && i + 1 < args.size()) {
             (arg == "-o" ? output : keepSource) = args[++i];
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--allow-missing") {
+            translation.allowMissing = true;
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
             input = arg;
         } else {
@@ -69,6 +78,13 @@ int RunRc(const std::vector<std::string>& args) {
     if (!resources::parseRcFile(input, script, error)) {
         std::fprintf(stderr, "%s:%u: error: %s\n", error.file.c_str(), error.line, error.reason.c_str());
         return 2;
+    }
+    std::vector<resources::RcError> problems;
+    if (!resources::checkRcTranslations(script, translation, problems)) {
+        for (const resources::RcError& p : problems) {
+            std::fprintf(stderr, "%s:%u: error: %s\n", p.file.c_str(), p.line, p.reason.c_str());
+        }
+        return Fail(2, "rc: " + std::to_string(problems.size()) + " translation problems; nothing was built");
     }
 
     namespace fs = std::filesystem;

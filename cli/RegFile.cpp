@@ -272,6 +272,8 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
             key.path = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
             key.remove = remove;
             key.line = lineNo + 1;
+            // A stray carriage return inside the brackets: no export could write it back.
+            if (key.path.find(L'\r') != std::wstring::npos) return fail(lineNo, "a key name cannot hold a line break");
             RegHive hive;
             std::wstring below;
             std::string why;

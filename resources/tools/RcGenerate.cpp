@@ -1,19 +1,23 @@
 // RcGenerate.cpp - the build's resource compiler step: .rc in, C source of the string table out.
 //
-//   gp_rcgen INPUT.rc -o OUTPUT.c [--depfile OUTPUT.d]
+//   gp_rcgen INPUT.rc -o OUTPUT.c [--depfile OUTPUT.d] [--allow-missing]
 //
+// Every language is checked against the reference first (RcTranslationCheck.h), so a
+// translation that lacks a string or misspells a placeholder fails the build.
 // The depfile lists the .rc and every file it included, so that editing an included header
 // rebuilds the library. A malformed script fails the build with "file:line: reason".
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "render/RcParser.h"
+#include "render/RcTranslationCheck.h"
 
 namespace {
 
 int Usage() {
-    std::fputs("usage: gp_rcgen INPUT.rc -o OUTPUT.c [--depfile OUTPUT.d]\n", stderr);
+    std::fputs("usage: gp_rcgen INPUT.rc -o OUTPUT.c [--depfile OUTPUT.d] [--allow-missing]\n", stderr);
     return 2;
 }
 
@@ -31,9 +35,12 @@ std::string EscapeMake(const std::string& path) {
 
 int main(int argc, char** argv) {
     std::string input, output, depfile;
+    glimmerpane::resources::RcTranslationOptions translation;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "-o" || arg == "--depfile") && i + 1 < argc) {
+        if (arg == "--allow-missing") {
+            translation.allowMissing = true;
+        } else if ((arg == "-o" || arg == "--depfile") && i + 1 < argc) {
             (arg == "-o" ? output : depfile) = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
             input = arg;
@@ -47,6 +54,11 @@ int main(int argc, char** argv) {
     if (!glimmerpane::resources::parseRcFile(input, script, error)) {
         std::fprintf(stderr, "%s: error: %s\n", error.file.empty() ? input.c_str() : (error.file + ":" + std::to_string(error.line)).c_str(),
                      error.reason.c_str());
+        return 1;
+    }
+    std::vector<glimmerpane::resources::RcError> problems;
+    if (!glimmerpane::resources::checkRcTranslations(script, translation, problems)) {
+        for (const auto& p : problems) std::fprintf(stderr, "%s:%u: error: %s\n", p.file.c_str(), p.line, p.reason.c_str());
         return 1;
     }
     std::ofstream out(output, std::ios::binary | std::ios::trunc);

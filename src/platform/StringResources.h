@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Win32Error.h"
 
@@ -47,6 +48,10 @@ int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bu
 
 // FreeLibrary: false on failure.
 bool FreeResourceLibrary(ModuleHandle module);
+
+// The languages that hold string tables in the library, in its own order; empty when none
+// or the module is not a resource library. Windows: EnumResourceLanguagesW over RT_STRING.
+std::vector<uint16_t> ResourceLanguages(ModuleHandle module);
 
 // GetModuleHandleW: the already loaded module whose file name matches (letter case ignored,
 // as on Windows); the main program matches the name of its executable. No reference is

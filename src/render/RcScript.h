@@ -19,9 +19,16 @@ struct RcError {
     std::string toString() const;
 };
 
+struct RcLocation {
+    std::string file;
+    uint32_t line = 0;
+};
+
 struct RcStringTable {
     uint16_t languageId = 0;
     std::map<uint32_t, std::wstring> strings;
+    std::map<uint32_t, RcLocation> definedAt;  // where each string was written
+    RcLocation firstBlock;                     // the first STRINGTABLE of this language
 };
 
 struct RcScript {

@@ -55,7 +55,7 @@ private:
     bool stringTable();
     bool skipResource();
     bool skipBlock();
-    RcStringTable& table(uint16_t language);
+    RcStringTable& table(uint16_t language, const Token& block);
 
     const std::vector<Token>& tokens_;
     RcScript& script_;
@@ -63,14 +63,16 @@ private:
     Token endToken_;
     size_t position_ = 0;
     uint16_t language_ = kDefaultLanguage;
-    std::map<std::pair<uint16_t, uint32_t>, std::pair<std::string, uint32_t>> definedAt_;
 };
 
-RcStringTable& Parser::table(uint16_t language) {
+RcStringTable& Parser::table(uint16_t language, const Token& block) {
     for (RcStringTable& existing : script_.languages) {
         if (existing.languageId == language) return existing;
     }
-    script_.languages.push_back(RcStringTable{language, {}});
+    RcStringTable fresh;
+    fresh.languageId = language;
+    fresh.firstBlock = {script_.files[block.file], block.line};
+    script_.languages.push_back(std::move(fresh));
     return script_.languages.back();
 }
 
@@ -129,7 +131,7 @@ bool Parser::stringTable() {
         return fail(option, "expected BEGIN after STRINGTABLE, found '" + option.text + "'");
     }
     next();
-    RcStringTable& strings = table(language);
+    RcStringTable& strings = table(language, keyword);
     for (;;) {
         const Token& at = peek();
         if (isEnd(at)) {
@@ -148,14 +150,13 @@ bool Parser::stringTable() {
         size_t units = 0;
         for (char32_t c : text) units += c > 0xffff ? 2 : 1;
         if (units > kMaxStringUnits) return fail(at, "string " + std::to_string(id) + " is longer than 65535 characters");
-        const auto key = std::make_pair(language, static_cast<uint32_t>(id));
-        if (auto previous = definedAt_.find(key); previous != definedAt_.end()) {
+        if (auto previous = strings.definedAt.find(static_cast<uint32_t>(id)); previous != strings.definedAt.end()) {
             return fail(at, "string id " + std::to_string(id) + " defined twice for language " +
-                                platform::LanguageTag(language) + " (first at " + previous->second.first + ":" +
-                                std::to_string(previous->second.second) + ")");
+                                platform::LanguageTag(language) + " (first at " + previous->second.file + ":" +
+                                std::to_string(previous->second.line) + ")");
         }
-        definedAt_[key] = {script_.files[at.file], at.line};
         strings.strings[static_cast<uint32_t>(id)] = std::move(wide);
+        strings.definedAt[static_cast<uint32_t>(id)] = {script_.files[at.file], at.line};
     }
 }
 

@@ -231,6 +231,7 @@ TEST(RegFile, RefusesBadLinesWithTheirLineAndReason) {
         {header + "\"x\"=what\n", 5, "unrecognised value data"},
         {header + "[HKEY_LOCAL_MACHINE\\Software\\Bad\n", 5, "a key line must end with ']'"},
         {header + "[HKEY_CLASSES_ROOT\\X]\n", 5, "the root must be HKLM or HKCU"},
+        {header + "[HKEY_CURRENT_USER\\A\rB]\n", 5, "a key name cannot hold a line break"},
         {header + "[HKEY_LOCAL_MACHINE]\n", 5, "a hive root cannot be imported into"},
         {header + "[-HKCU\\]\n", 5, "a hive root cannot be deleted"},
         {header + "[-HKCU\\Software\\X]\n\"v\"=\"x\"\n", 6, "a value under a deleted [-key]"},

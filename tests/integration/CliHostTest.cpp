@@ -221,7 +221,7 @@ TEST_F(CliHost, MalformedScenarioNamesFileLineAndReason) {
 }
 
 TEST_F(CliHost, BadArgumentsExitWithTwo) {
-    for (const char* args : {"demo --lang xx-XX", "demo --timeout 0", "demo extra", "run", "run --scenario",
+    for (const char* args : {"demo --lang xx-XX", "demo --lang es-ES", "demo --lang de_DE", "demo --timeout 0", "demo extra", "run", "run --scenario",
                              "run --scenario /nonexistent/file.scn", "preview", "preview a b", "nosuchcommand"}) {
         const Result r = Run(args);
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.out;

@@ -40,4 +40,23 @@ TEST(RcCommand, RefusesAFolderAnEmptyFileAndAnIncludeOfADevice) {
     }
 }
 
+TEST(RcCommand, RefusesATranslationThatLacksAStringUnlessAllowed) {
+    gptest::TempFolder temp;
+    const auto path = [&](const char* name) { return (temp.path() / name).string(); };
+    std::ofstream(path("partial.rc")) << "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n"
+                                         "STRINGTABLE\nBEGIN\n 1 \"%NUM_FILES% files\"\n 2 \"Secure\"\nEND\n"
+                                         "LANGUAGE LANG_SPANISH, SUBLANG_SPANISH_MODERN\n"
+                                         "STRINGTABLE\nBEGIN\n 1 \"%NUM_FILES% archivos\"\nEND\n";
+    const CliRun refused = Rc(path("partial.rc"), path("out.so"));
+    EXPECT_EQ(refused.exitCode, 2) << refused.output;
+    EXPECT_NE(refused.output.find(path("partial.rc") + ":8: error: language es-ES lacks string 2"), std::string::npos)
+        << refused.output;
+    EXPECT_FALSE(std::filesystem::exists(path("out.so")));
+
+    const CliRun allowed = gptest::RunCommand(std::string(GP_CLI_PATH) + " rc '" + path("partial.rc") + "' -o '" +
+                                              path("out.so") + "' --allow-missing 2>&1 </dev/null");
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.output;
+    EXPECT_TRUE(std::filesystem::exists(path("out.so")));
+}
+
 }  // namespace

@@ -92,6 +92,14 @@ ModuleHandle LoadResourceLibrary(const std::wstring& path) {
     return handle;
 }
 
+std::vector<uint16_t> ResourceLanguages(ModuleHandle module) {
+    std::vector<uint16_t> languages;
+    if (const GpStringTable* table = TableOf(module)) {
+        for (uint32_t i = 0; i < table->languageCount; ++i) languages.push_back(table->languages[i].languageId);
+    }
+    return languages;
+}
+
 int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bufferMax) {
     if (buffer == nullptr || bufferMax < 0) {
         t_lastError = kErrorInvalidParameter;

@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/TrustCheck.h"
 
 namespace glimmerpane::platform {
@@ -27,6 +30,25 @@ int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bu
 }
 
 bool FreeResourceLibrary(ModuleHandle module) { return FreeLibrary(static_cast<HMODULE>(module)) != 0; }
+
+namespace {
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
+    auto* languages = reinterpret_cast<std::vector<uint16_t>*>(param);
+    if (std::find(languages->begin(), languages->end(), language) == languages->end()) languages->push_back(language);
+    return TRUE;
+}
+BOOL CALLBACK AddLanguagesOfBundle(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
+    EnumResourceLanguagesW(module, type, name, AddLanguage, param);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<uint16_t> ResourceLanguages(ModuleHandle module) {
+    std::vector<uint16_t> languages;
+    EnumResourceNamesW(static_cast<HMODULE>(module), RT_STRING, AddLanguagesOfBundle,
+                       reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
+}
 
 ModuleHandle FindLoadedModule(const std::wstring& fileName) { return GetModuleHandleW(fileName.c_str()); }
 
