@@ -1,12 +1,13 @@
 // RegCommand.cpp - `glimmerpane reg add|query|delete|export|import` over the prefix's registry.
 //
-// The argument syntax is reg.exe's (/v /ve /va /t /s /d /f /y) and the files are regedit's
+// The argument syntax, the output and the exit codes are reg.exe's (each operation takes
+// only its own switches; 0 success, 1 anything else), and the files are regedit's
 // "Windows Registry Editor Version 5.00" format: written as UTF-16LE with a byte-order mark,
-// read as UTF-16LE (with mark) or UTF-8. An import is parsed completely before anything is
+// read as UTF-16LE (with mark) or UTF-8; REGEDIT4 files are read too. An import is parsed completely before anything is
 // written and then applied in one store transaction, so a file with an error, a value the
-// store refuses or a killed import changes nothing. Exit codes: 0 success, 1 the operation
-// failed or was declined, 2 bad arguments or a bad file. The file format itself lives in
+// store refuses or a killed import changes nothing. The file format itself lives in
 // RegFile.h; this file walks the registry for it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "Command.h"
 #include "RegFile.h"
 #include "base/ByteOrder.h"
+#include "base/CaseFold.h"
 #include "base/Hex.h"
 #include "base/RegularFile.h"
 #include "base/Utf.h"
@@ -37,18 +39,25 @@ constexpr char kUsage[] =
     "usage: glimmerpane reg <operation> [--prefix DIR] ...\n"
     "\n"
     "  add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
-    "  query  KEY [/v NAME | /ve] [/s]\n"
+    "  query  KEY [/v [NAME] | /ve] [/s] [/f PATTERN [/k] [/d] [/c] [/e]] [/t TYPE[,TYPE...]] [/z] [/se SEP]\n"
     "  delete KEY [/v NAME | /ve | /va] [/f]\n"
     "  export KEY FILE [/y]\n"
     "  import FILE\n"
     "\n"
     "KEY is HKLM\\path or HKCU\\path (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER spelled out also work).\n"
-    "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE.\n"
+    "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD (or REG_DWORD_LITTLE_ENDIAN),\n"
+    "REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY or REG_NONE.\n"
     "REG_MULTI_SZ data separates strings with \\0 (or the /s character); REG_DWORD and REG_QWORD\n"
     "take decimal or 0x-hex numbers; REG_BINARY takes hex digits.\n"
     "/f adds or deletes without asking; /y overwrites an export file without asking.\n"
+    "query: /s lists the whole tree; /f searches key names, value names and data (/k, /v, /d\n"
+    "narrow it; /c matches letter case, /e the whole text) and counts the matches; /t lists\n"
+    "only values of those types; /z adds the type's number; /se shows REG_MULTI_SZ with SEP.\n"
+    "/reg:32 and /reg:64 are accepted and change nothing: here both views are the same keys.\n"
+    "/?, /h: this text. Exit status: 0 success, 1 anything else (as reg.exe).\n"
     "The registry is the one under --prefix DIR, else under $GLIMMERPANE_PREFIX or the default prefix.\n"
-    "Files are written as UTF-16LE with a byte-order mark, as regedit writes them.";
+    "Files are written as UTF-16LE with a byte-order mark, as regedit writes them; import also\n"
+    "reads REGEDIT4 files.";
 
 struct TypeName {
     uint32_t type;
@@ -59,6 +68,7 @@ constexpr TypeName kTypes[] = {
     {reg::kRegBinary, "REG_BINARY"},   {reg::kRegDword, "REG_DWORD"},     {reg::kRegDwordBigEndian, "REG_DWORD_BIG_ENDIAN"},
     {reg::kRegLink, "REG_LINK"},       {reg::kRegMultiSz, "REG_MULTI_SZ"}, {reg::kRegResourceList, "REG_RESOURCE_LIST"},
     {9, "REG_FULL_RESOURCE_DESCRIPTOR"}, {10, "REG_RESOURCE_REQUIREMENTS_LIST"}, {reg::kRegQword, "REG_QWORD"},
+    {reg::kRegDword, "REG_DWORD_LITTLE_ENDIAN"},  // a second name for 4: shown as REG_DWORD
 };
 
 std::string TypeToName(uint32_t type) {
@@ -70,6 +80,11 @@ std::string TypeToName(uint32_t type) {
 
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -265,52 +280,112 @@ struct Args {
     std::string prefix;
     bool hasV = false, ve = false, va = false, f = false, s = false, y = false, hasT = false, hasD = false;
     std::wstring v, t, d, sep;
+    // query only: /f PATTERN with /k /d /c /e (and /v without a name), /z, /se SEP
+    bool search = false, keysOnly = false, dataOnly = false, caseSensitive = false, exact = false, typeNumbers = false;
+    bool hasSe = false;
+    std::wstring pattern, se;
 };
 
-bool ParseArgs(const std::vector<std::string>& raw, bool sTakesValue, Args* a, std::string* error) {
+// How a switch is written after each operation: reg.exe gives some letters other meanings
+// per operation (/d is data for add, "search data" for query; /s a separator or recursion).
+enum class Takes { Nothing, Value, OptionalValue };
+struct Switch {
+    const char* name;
+    Takes takes;
+};
+struct OperationSwitches {
+    const char* operation;
+    std::vector<Switch> switches;
+};
+const std::vector<OperationSwitches>& SwitchTable() {
+    static const std::vector<OperationSwitches> table = {
+        {"ADD", {{"V", Takes::Value}, {"VE", Takes::Nothing}, {"T", Takes::Value}, {"S", Takes::Value},
+                 {"D", Takes::Value}, {"F", Takes::Nothing}}},
+        {"QUERY", {{"V", Takes::OptionalValue}, {"VE", Takes::Nothing}, {"S", Takes::Nothing}, {"F", Takes::Value},
+                   {"K", Takes::Nothing}, {"D", Takes::Nothing}, {"C", Takes::Nothing}, {"E", Takes::Nothing},
+                   {"T", Takes::Value}, {"Z", Takes::Nothing}, {"SE", Takes::Value}}},
+        {"DELETE", {{"V", Takes::Value}, {"VE", Takes::Nothing}, {"VA", Takes::Nothing}, {"F", Takes::Nothing}}},
+        {"EXPORT", {{"Y", Takes::Nothing}}},
+        {"IMPORT", {}},
+    };
+    return table;
+}
+
+// "/X" or "-X" with a switch name any operation knows; anything else is an argument.
+bool LooksLikeSwitch(const std::string& arg, std::string* name) {
+    if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return false;
+    *name = Upper(arg.substr(1));
+    static const char* const kAll[] = {"V", "VE", "VA", "T", "S", "D", "F", "K", "C", "E", "Z", "SE", "Y", "REG:32", "REG:64"};
+    for (const char* known : kAll) {
+        if (*name == known) return true;
+    }
+    // An unknown /word is refused as a switch; a path (/tmp/x.reg) or -1 is an argument.
+    return arg[0] == '/' && arg.size() <= 8 && arg.find_first_of("/\\.", 1) == std::string::npos;
+}
+
+bool ParseArgs(const std::vector<std::string>& raw, const std::string& op, Args* a, std::string* error) {
+    const std::vector<Switch>* allowed = nullptr;
+    for (const auto& entry : SwitchTable()) {
+        if (op == entry.operation) allowed = &entry.switches;
+    }
     for (size_t i = 0; i < raw.size(); ++i) {
         const std::string& arg = raw[i];
-        auto next = [&](std::wstring* out) {
-            if (i + 1 >= raw.size()) {
-                *error = "option " + arg + " needs a value";
-                return false;
-            }
-            *out = WideFromUtf8(raw[++i]);
-            return true;
-        };
-        const std::string lower = Upper(arg);
         if (arg == "--prefix") {
-            std::wstring p;
-            if (!next(&p)) return false;
-            a->prefix = Utf8FromWide(p);
-        } else if (lower == "/V" || lower == "-V") {
-            if (!next(&a->v)) return false;
-            a->hasV = true;
-        } else if (lower == "/VE" || lower == "-VE") a->ve = true;
-        else if (lower == "/VA" || lower == "-VA") a->va = true;
-        else if (lower == "/F" || lower == "-F") a->f = true;
-        else if (lower == "/Y" || lower == "-Y") a->y = true;
-        else if (lower == "/T" || lower == "-T") {
-            if (!next(&a->t)) return false;
-            a->hasT = true;
-        } else if (lower == "/D" || lower == "-D") {
-            if (!next(&a->d)) return false;
-            a->hasD = true;
-        } else if (lower == "/S" || lower == "-S") {
-            if (sTakesValue) {
-                if (!next(&a->sep)) return false;
-            }
-            a->s = true;
-        } else if (!arg.empty() && arg[0] == '/' && arg.size() <= 3) {
-            *error = "unknown option '" + arg + "'";
-            return false;
-        } else {
-            a->positional.push_back(WideFromUtf8(arg));
+            if (i + 1 >= raw.size()) return *error = "--prefix needs a folder", false;
+            a->prefix = raw[++i];
+            continue;
         }
+        std::string name;
+        if (!LooksLikeSwitch(arg, &name)) {
+            a->positional.push_back(WideFromUtf8(arg));
+            continue;
+        }
+        // One registry view here: the 32- and 64-bit views of Windows are the same keys.
+        if (name == "REG:32" || name == "REG:64") continue;
+        const Switch* known = nullptr;
+        for (const Switch& candidate : *allowed) {
+            if (name == candidate.name) known = &candidate;
+        }
+        if (known == nullptr) return *error = "the switch " + arg + " does not go with " + Lower(op), false;
+        std::wstring value;
+        const bool hasNext =
+            i + 1 < raw.size() && !LooksLikeSwitch(raw[i + 1], &name) && raw[i + 1].rfind("--", 0) != 0;
+        name = known->name;
+        if (known->takes == Takes::Value) {
+            if (i + 1 >= raw.size()) return *error = arg + " needs a value", false;
+            value = WideFromUtf8(raw[++i]);
+        } else if (known->takes == Takes::OptionalValue && hasNext) {
+            value = WideFromUtf8(raw[++i]);
+        }
+        const bool isQuery = op == "QUERY";
+        if (name == "V") {
+            a->hasV = true;
+            a->v = value;
+        } else if (name == "VE") a->ve = true;
+        else if (name == "VA") a->va = true;
+        else if (name == "Y") a->y = true;
+        else if (name == "T") a->hasT = true, a->t = value;
+        else if (name == "D" && isQuery) a->dataOnly = true;
+        else if (name == "D") a->hasD = true, a->d = value;
+        else if (name == "S") a->s = true, a->sep = value;
+        else if (name == "F" && isQuery) a->search = true, a->pattern = value;
+        else if (name == "F") a->f = true;
+        else if (name == "K") a->keysOnly = true;
+        else if (name == "C") a->caseSensitive = true;
+        else if (name == "E") a->exact = true;
+        else if (name == "Z") a->typeNumbers = true;
+        else if (name == "SE") a->hasSe = true, a->se = value;
     }
-    if (a->hasV + a->ve + a->va > 1) {
-        *error = "/v, /ve and /va exclude each other";
-        return false;
+    if (a->hasV + a->ve + a->va > 1) return *error = "/v, /ve and /va exclude each other", false;
+    if (op == "QUERY") {
+        if (!a->search && (a->keysOnly || a->dataOnly || a->caseSensitive || a->exact)) {
+            return *error = "/k, /d, /c and /e go only with /f", false;
+        }
+        if (a->hasV && a->v.empty() && !a->search) return *error = "/v needs a value name (or /f to search names)", false;
+        if (a->search && (a->ve || (a->hasV && !a->v.empty()))) {
+            return *error = "/f searches: give /v without a name to search value names", false;
+        }
+        if (a->hasSe && a->se.size() != 1) return *error = "/se takes one character", false;
     }
     return true;
 }
@@ -330,6 +405,12 @@ bool Confirm(const std::string& question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+// A "No" to a question: reg.exe says so and fails.
+int Canceled() {
+    std::puts("The operation was canceled by the user.");
+    return 1;
+}
+
 // Closes a key handle when it goes out of scope.
 struct Handle {
     reg::RegistryStore& store;
@@ -342,18 +423,18 @@ struct Handle {
 // ---- add / delete / query ----
 
 int RunAdd(const Args& a) {
-    if (a.positional.size() != 1) return Fail(2, "reg add: exactly one KEY is needed (see --help)");
+    if (a.positional.size() != 1) return Fail(1, "reg add: exactly one KEY is needed (see --help)");
     KeyName name;
     std::string error;
-    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg add: " + error);
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(1, "reg add: " + error);
     uint32_t type = reg::kRegSz;
-    if (a.hasT && !NameToType(Utf8FromWide(a.t), &type)) return Fail(2, "reg add: unknown type '" + Utf8FromWide(a.t) + "'");
+    if (a.hasT && !NameToType(Utf8FromWide(a.t), &type)) return Fail(1, "reg add: unknown type '" + Utf8FromWide(a.t) + "'");
     if (a.s && (type != reg::kRegMultiSz || a.sep.size() != 1)) {
-        return Fail(2, "reg add: /s takes one character and only goes with REG_MULTI_SZ");
+        return Fail(1, "reg add: /s takes one character and only goes with REG_MULTI_SZ");
     }
-    if (a.va) return Fail(2, "reg add: /va is not an add option");
+    if (a.va) return Fail(1, "reg add: /va is not an add option");
     std::string bytes;
-    if (!EncodeData(type, a.d, a.hasD, a.s ? a.sep[0] : 0, &bytes, &error)) return Fail(2, "reg add: " + error);
+    if (!EncodeData(type, a.d, a.hasD, a.s ? a.sep[0] : 0, &bytes, &error)) return Fail(1, "reg add: " + error);
     auto store = StoreFor(a);
     Handle key{*store};
     uint32_t status = store->CreateKey(name.root, name.path, 0, reg::kKeyAllAccess, &key.key, nullptr);
@@ -362,8 +443,7 @@ int RunAdd(const Args& a) {
         const std::wstring valueName = a.hasV ? a.v : L"";
         if (!a.f && store->QueryValue(key.key, valueName, nullptr, nullptr, nullptr) == reg::kErrorSuccess &&
             !Confirm("Value " + (a.hasV ? Utf8FromWide(a.v) : std::string("(Default)")) + " exists, overwrite")) {
-            std::puts("The operation was canceled by the user.");
-            return 1;
+            return Canceled();
         }
         status = store->SetValue(key.key, valueName, type, reinterpret_cast<const uint8_t*>(bytes.data()),
                                  static_cast<uint32_t>(bytes.size()));
@@ -374,10 +454,10 @@ int RunAdd(const Args& a) {
 }
 
 int RunDelete(const Args& a) {
-    if (a.positional.size() != 1) return Fail(2, "reg delete: exactly one KEY is needed (see --help)");
+    if (a.positional.size() != 1) return Fail(1, "reg delete: exactly one KEY is needed (see --help)");
     KeyName name;
     std::string error;
-    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg delete: " + error);
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(1, "reg delete: " + error);
     auto store = StoreFor(a);
     Handle key{*store};
     uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyAllAccess, &key.key);
@@ -386,17 +466,17 @@ int RunDelete(const Args& a) {
     store->KeyPath(key.key, &full);
     if (a.hasV || a.ve) {
         const std::wstring valueName = a.hasV ? a.v : L"";
-        if (!a.f && !Confirm("Delete the registry value " + (a.hasV ? Utf8FromWide(a.v) : "(Default)"))) return 1;
+        if (!a.f && !Confirm("Delete the registry value " + (a.hasV ? Utf8FromWide(a.v) : "(Default)"))) return Canceled();
         status = store->DeleteValue(key.key, valueName);
     } else if (a.va) {
-        if (!a.f && !Confirm("Delete all values under the registry key " + Utf8FromWide(full))) return 1;
+        if (!a.f && !Confirm("Delete all values under the registry key " + Utf8FromWide(full))) return Canceled();
         std::wstring valueName;
         while (status == reg::kErrorSuccess && store->EnumValue(key.key, 0, &valueName, nullptr, nullptr) == reg::kErrorSuccess) {
             status = store->DeleteValue(key.key, valueName);
         }
     } else {
-        if (name.path.empty()) return Fail(2, "reg delete: a hive root cannot be deleted");
-        if (!a.f && !Confirm("Permanently delete the registry key " + Utf8FromWide(full))) return 1;
+        if (name.path.empty()) return Fail(1, "reg delete: a hive root cannot be deleted");
+        if (!a.f && !Confirm("Permanently delete the registry key " + Utf8FromWide(full))) return Canceled();
         status = store->DeleteTree(key.key, L"");
     }
     if (status != reg::kErrorSuccess) return RegFail(status);
@@ -404,48 +484,113 @@ int RunDelete(const Args& a) {
     return 0;
 }
 
-void PrintValue(const std::wstring& name, uint32_t type, const std::string& data) {
-    std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : Utf8FromWide(name).c_str(), TypeToName(type).c_str(),
-                DisplayData(type, data).c_str());
+// What `reg query` was asked for, with the types of /t resolved.
+struct Query {
+    const Args& a;
+    std::vector<uint32_t> types;  // empty: every type
+    int matches = 0;
+
+    bool typeWanted(uint32_t type) const {
+        return types.empty() || std::find(types.begin(), types.end(), type) != types.end();
+    }
+    // /f PATTERN against a name or a data text: a part of it, or all of it with /e; letter
+    // case ignored unless /c.
+    bool found(const std::wstring& text) const {
+        if (a.caseSensitive) return a.exact ? text == a.pattern : text.find(a.pattern) != std::wstring::npos;
+        const std::wstring folded = base::ToLowerCase(text), wanted = base::ToLowerCase(a.pattern);
+        return a.exact ? folded == wanted : folded.find(wanted) != std::wstring::npos;
+    }
+    // Without /k, /v or /d a search looks at all three.
+    bool searchKeys() const { return !a.keysOnly && !a.hasV && !a.dataOnly ? true : a.keysOnly; }
+    bool searchNames() const { return !a.keysOnly && !a.hasV && !a.dataOnly ? true : a.hasV; }
+    bool searchData() const { return !a.keysOnly && !a.hasV && !a.dataOnly ? true : a.dataOnly; }
+
+    std::string shown(uint32_t type, const std::string& data) const {
+        std::string text = DisplayData(type, data);
+        if (type == reg::kRegMultiSz && a.hasSe) {
+            std::string replaced;
+            const std::string separator = Utf8FromWide(a.se);
+            for (size_t i = 0; i < text.size(); ++i) {
+                if (text.compare(i, 2, "\\0") == 0) {
+                    replaced += separator;
+                    ++i;
+                } else {
+                    replaced += text[i];
+                }
+            }
+            text = replaced;
+        }
+        return text;
+    }
+    void printValue(const std::wstring& name, uint32_t type, const std::string& data, bool notSet = false) const {
+        std::string typeName = TypeToName(type);
+        if (a.typeNumbers) typeName += " (" + std::to_string(type) + ")";
+        std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : Utf8FromWide(name).c_str(), typeName.c_str(),
+                    notSet ? "(value not set)" : shown(type, data).c_str());
+    }
+};
+
+uint32_t ReadValue(reg::RegistryStore& store, reg::RegKeyHandle key, const std::wstring& name, uint32_t* type,
+                   std::string* data) {
+    uint32_t size = 0;
+    uint32_t s = store.QueryValue(key, name, type, nullptr, &size);
+    if (s != reg::kErrorSuccess) return s;
+    data->assign(size, '\0');
+    s = store.QueryValue(key, name, type, reinterpret_cast<uint8_t*>(data->data()), &size);
+    data->resize(size);
+    return s;
 }
 
-uint32_t QueryKey(reg::RegistryStore& store, reg::RegKeyHandle key, const Args& a, int* matches) {
+std::vector<std::wstring> Children(reg::RegistryStore& store, reg::RegKeyHandle key) {
+    std::vector<std::wstring> children;
+    std::wstring name;
+    for (uint32_t i = 0; store.EnumKey(key, i, &name, nullptr) == reg::kErrorSuccess; ++i) children.push_back(name);
+    return children;
+}
+
+// One key as reg.exe lists it: a blank line and the key's path when it has something to show,
+// its values, then (without /s) its subkeys' paths, or (with /s) each subkey the same way.
+uint32_t ListKey(reg::RegistryStore& store, reg::RegKeyHandle key, Query& q, bool top) {
+    const Args& a = q.a;
     std::wstring path;
     if (uint32_t s = store.KeyPath(key, &path); s != reg::kErrorSuccess) return s;
-    std::printf("\n%s\n", Utf8FromWide(path).c_str());
     std::wstring name;
     uint32_t type = 0;
     std::string data;
     if (a.hasV || a.ve) {
-        uint32_t size = 0;
         const std::wstring wanted = a.hasV ? a.v : L"";
-        uint32_t s = store.QueryValue(key, wanted, &type, nullptr, &size);
-        if (s == reg::kErrorSuccess) {
-            data.assign(size, '\0');
-            s = store.QueryValue(key, wanted, &type, reinterpret_cast<uint8_t*>(data.data()), &size);
-        }
-        if (s == reg::kErrorSuccess) {
+        const uint32_t s = ReadValue(store, key, wanted, &type, &data);
+        if (s == reg::kErrorSuccess && q.typeWanted(type)) {
             // Show the stored spelling of the name.
             std::wstring stored = wanted;
             for (uint32_t i = 0; store.EnumValue(key, i, &name, nullptr, nullptr) == reg::kErrorSuccess; ++i) {
-                if (Upper(Utf8FromWide(name)) == Upper(Utf8FromWide(wanted))) stored = name;
+                if (base::EqualsIgnoreCase(name, wanted)) stored = name;
             }
-            PrintValue(stored, type, data);
-            ++*matches;
-        } else if (s != reg::kErrorFileNotFound || !a.s) {
+            std::printf("\n%s\n", Utf8FromWide(path).c_str());
+            q.printValue(stored, type, data);
+            ++q.matches;
+        } else if (s == reg::kErrorFileNotFound && a.ve && top && !a.s) {
+            // reg.exe shows a default value that was never set, and succeeds.
+            std::printf("\n%s\n", Utf8FromWide(path).c_str());
+            q.printValue(L"", reg::kRegSz, "", true);
+        } else if (s != reg::kErrorSuccess && (s != reg::kErrorFileNotFound || !a.s)) {
             return s;
         }
     } else {
+        bool headed = false;
         for (uint32_t i = 0; store.EnumValue(key, i, &name, &type, &data) == reg::kErrorSuccess; ++i) {
-            PrintValue(name, type, data);
-            ++*matches;
+            if (!q.typeWanted(type)) continue;
+            if (!headed) std::printf("\n%s\n", Utf8FromWide(path).c_str());
+            headed = true;
+            q.printValue(name, type, data);
+            ++q.matches;
         }
+        if (!headed && a.s) std::printf("\n%s\n", Utf8FromWide(path).c_str());
     }
-    std::vector<std::wstring> children;
-    for (uint32_t i = 0; store.EnumKey(key, i, &name, nullptr) == reg::kErrorSuccess; ++i) children.push_back(name);
+    const std::vector<std::wstring> children = Children(store, key);
     if (!a.s) {
-        if (!a.hasV && !a.ve) {
-            if (!children.empty()) std::puts("");
+        if (!a.hasV && !a.ve && !children.empty()) {
+            std::puts("");
             for (const auto& child : children) std::printf("%s\\%s\n", Utf8FromWide(path).c_str(), Utf8FromWide(child).c_str());
         }
         return reg::kErrorSuccess;
@@ -453,24 +598,69 @@ uint32_t QueryKey(reg::RegistryStore& store, reg::RegKeyHandle key, const Args& 
     for (const auto& child : children) {
         Handle sub{store};
         if (uint32_t s = store.OpenKey(key, child, reg::kKeyRead, &sub.key); s != reg::kErrorSuccess) return s;
-        if (uint32_t s = QueryKey(store, sub.key, a, matches); s != reg::kErrorSuccess) return s;
+        if (uint32_t s = ListKey(store, sub.key, q, false); s != reg::kErrorSuccess) return s;
+    }
+    return reg::kErrorSuccess;
+}
+
+// /f: the values whose names or data match under their key's path, and the subkeys whose
+// names match; with /s the whole tree below.
+uint32_t SearchKey(reg::RegistryStore& store, reg::RegKeyHandle key, Query& q) {
+    std::wstring path;
+    if (uint32_t s = store.KeyPath(key, &path); s != reg::kErrorSuccess) return s;
+    std::wstring name;
+    uint32_t type = 0;
+    std::string data;
+    bool headed = false;
+    for (uint32_t i = 0; store.EnumValue(key, i, &name, &type, &data) == reg::kErrorSuccess; ++i) {
+        if (!q.typeWanted(type)) continue;
+        const bool hit = (q.searchNames() && q.found(name.empty() ? L"(Default)" : name)) ||
+                         (q.searchData() && q.found(WideFromUtf8(q.shown(type, data))));
+        if (!hit) continue;
+        if (!headed) std::printf("\n%s\n", Utf8FromWide(path).c_str());
+        headed = true;
+        q.printValue(name, type, data);
+        ++q.matches;
+    }
+    for (const auto& child : Children(store, key)) {
+        if (q.searchKeys() && q.found(child)) {
+            std::printf("\n%s\\%s\n", Utf8FromWide(path).c_str(), Utf8FromWide(child).c_str());
+            ++q.matches;
+        }
+        if (!q.a.s) continue;
+        Handle sub{store};
+        if (uint32_t s = store.OpenKey(key, child, reg::kKeyRead, &sub.key); s != reg::kErrorSuccess) return s;
+        if (uint32_t s = SearchKey(store, sub.key, q); s != reg::kErrorSuccess) return s;
     }
     return reg::kErrorSuccess;
 }
 
 int RunQuery(const Args& a) {
-    if (a.positional.size() != 1) return Fail(2, "reg query: exactly one KEY is needed (see --help)");
+    if (a.positional.size() != 1) return Fail(1, "reg query: exactly one KEY is needed (see --help)");
     KeyName name;
     std::string error;
-    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg query: " + error);
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(1, "reg query: " + error);
+    Query q{a, {}, 0};
+    if (a.hasT) {
+        const std::string list = Utf8FromWide(a.t);
+        for (size_t start = 0; start <= list.size();) {
+            const size_t comma = std::min(list.find(',', start), list.size());
+            uint32_t type = 0;
+            if (!NameToType(list.substr(start, comma - start), &type)) {
+                return Fail(1, "reg query: ERROR: Invalid syntax. Specify a valid registry type: '" +
+                                   list.substr(start, comma - start) + "'");
+            }
+            q.types.push_back(type);
+            start = comma + 1;
+        }
+    }
     auto store = StoreFor(a);
     Handle key{*store};
     uint32_t status = store->OpenKey(name.root, name.path, reg::kKeyRead, &key.key);
     if (status != reg::kErrorSuccess) return RegFail(status);
-    int matches = 0;
-    status = QueryKey(*store, key.key, a, &matches);
+    status = a.search ? SearchKey(*store, key.key, q) : ListKey(*store, key.key, q, true);
     if (status != reg::kErrorSuccess) return RegFail(status);
-    if (a.s) std::printf("End of search: %d match(es) found.\n", matches);
+    if (a.search) std::printf("End of search: %d match(es) found.\n", q.matches);
     std::puts("");
     return 0;
 }
@@ -498,10 +688,10 @@ uint32_t CollectKey(reg::RegistryStore& store, reg::RegKeyHandle key, std::vecto
 }
 
 int RunExport(const Args& a) {
-    if (a.positional.size() != 2) return Fail(2, "reg export: KEY and FILE are needed (see --help)");
+    if (a.positional.size() != 2) return Fail(1, "reg export: KEY and FILE are needed (see --help)");
     KeyName name;
     std::string error;
-    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(2, "reg export: " + error);
+    if (!ParseKeyName(a.positional[0], &name, &error)) return Fail(1, "reg export: " + error);
     const std::string file = Utf8FromWide(a.positional[1]);
     auto store = StoreFor(a);
     Handle key{*store};
@@ -560,26 +750,26 @@ uint32_t ImportKey(reg::RegistryStore& store, const RegFileKey& block, const Key
 }
 
 int RunImport(const Args& a) {
-    if (a.positional.size() != 1) return Fail(2, "reg import: exactly one FILE is needed (see --help)");
+    if (a.positional.size() != 1) return Fail(1, "reg import: exactly one FILE is needed (see --help)");
     const std::string file = Utf8FromWide(a.positional[0]);
     std::string raw;
     switch (base::ReadRegularFile(file, kMaxRegFileBytes, raw)) {
     case base::FileReadResult::Read: break;
-    case base::FileReadResult::CannotOpen: return Fail(2, "reg import: cannot read " + file);
-    case base::FileReadResult::Folder: return Fail(2, "reg import: " + file + " is a folder, not a registry file");
-    case base::FileReadResult::NotRegularFile: return Fail(2, "reg import: " + file + " is not a regular file");
-    case base::FileReadResult::TooLarge: return Fail(2, "reg import: " + file + " is larger than 64 MiB");
+    case base::FileReadResult::CannotOpen: return Fail(1, "reg import: cannot read " + file);
+    case base::FileReadResult::Folder: return Fail(1, "reg import: " + file + " is a folder, not a registry file");
+    case base::FileReadResult::NotRegularFile: return Fail(1, "reg import: " + file + " is not a regular file");
+    case base::FileReadResult::TooLarge: return Fail(1, "reg import: " + file + " is larger than 64 MiB");
     }
     std::vector<RegFileKey> keys;
     RegFileError bad;
     if (!ParseRegFile(raw, &keys, &bad)) {
-        return Fail(2, "reg import: " + file + ":" + std::to_string(bad.line) + ": " + bad.reason);
+        return Fail(1, "reg import: " + file + ":" + std::to_string(bad.line) + ": " + bad.reason);
     }
     // Every key path was checked while parsing, so the file is whole before anything is written.
     std::vector<KeyName> names(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
         std::string error;
-        if (!ParseKeyName(keys[i].path, &names[i], &error)) return Fail(2, "reg import: " + error);
+        if (!ParseKeyName(keys[i].path, &names[i], &error)) return Fail(1, "reg import: " + error);
     }
     // One transaction: the file lands whole or not at all, also when the process is killed
     // or the disk fills up half way.
@@ -601,23 +791,30 @@ int RunImport(const Args& a) {
 }
 
 int RunReg(const std::vector<std::string>& args) {
-    if (args.empty()) return Fail(2, std::string("reg: an operation is needed\n") + kUsage);
-    if (WantsHelp(args) || args[0] == "/?") {
+    if (args.empty()) return Fail(1, std::string("reg: an operation is needed\n") + kUsage);
+    // reg.exe takes /? anywhere, after the operation too; and so do /h, -h, -H and --help.
+    const bool help = WantsHelp(args) || std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg == "/?" || arg == "-?" || Upper(arg) == "/H" || Upper(arg) == "-H";
+    });
+    if (help) {
         std::puts(kUsage);
         return 0;
     }
     const std::string op = Upper(args[0]);
+    if (op != "ADD" && op != "QUERY" && op != "DELETE" && op != "EXPORT" && op != "IMPORT") {
+        return Fail(1, "reg: unknown operation '" + args[0] + "' (add, query, delete, export, import)");
+    }
     Args a;
     std::string error;
-    if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), op == "ADD", &a, &error)) {
-        return Fail(2, "reg " + args[0] + ": " + error);
+    if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), op, &a, &error)) {
+        std::fprintf(stderr, "ERROR: Invalid syntax. %s\nType \"REG %s /?\" for usage.\n", error.c_str(), op.c_str());
+        return 1;
     }
     if (op == "ADD") return RunAdd(a);
     if (op == "QUERY") return RunQuery(a);
     if (op == "DELETE") return RunDelete(a);
     if (op == "EXPORT") return RunExport(a);
-    if (op == "IMPORT") return RunImport(a);
-    return Fail(2, "reg: unknown operation '" + args[0] + "' (add, query, delete, export, import)");
+    return RunImport(a);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace glimmerpane::cli {
 namespace {
 
 constexpr wchar_t kHeader[] = L"Windows Registry Editor Version 5.00";
+constexpr wchar_t kLegacyHeader[] = L"REGEDIT4";  // Windows 95 and NT 4: strings in the ANSI code page
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
@@ -111,9 +112,36 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
     return lines;
 }
 
-// The data after '=' of the value line at lines[*i]; *i moves past continuation lines.
-bool ParseData(const std::vector<std::wstring>& lines, size_t* i, const std::wstring& data, RegFileValue* value,
-               std::string* why) {
+std::wstring Lower(std::wstring_view text) {
+    std::wstring out(text);
+    for (wchar_t& c : out) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return out;
+}
+
+// A REGEDIT4 file holds the text of hex(1), hex(2) and hex(7) data as 8-bit characters; the
+// registry stores UTF-16LE. Read as Windows-1252's Latin-1 part, as regedit does for Western
+// code pages.
+std::string WidenLegacyText(const std::string& bytes) {
+    std::string out;
+    for (char c : bytes) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// The data after '=' of the value line at lines[*i]; *i moves past continuation lines. The
+// forms' prefixes (dword:, hex:, hex(N):) are read in any letter case, as regedit does.
+bool ParseData(const std::vector<std::wstring>& lines, size_t* i, const std::wstring& rawData, bool legacy,
+               RegFileValue* value, std::string* why) {
+    // Only the prefix up to the first ':' is folded; the rest is data.
+    const size_t prefixEnd = rawData.find(L':');
+    const std::wstring data = rawData.empty() || rawData[0] == L'"'
+                                  ? rawData
+                                  : Lower(rawData.substr(0, prefixEnd)) +
+                                        (prefixEnd == std::wstring::npos ? L"" : rawData.substr(prefixEnd));
     auto bad = [&](std::string reason) {
         *why = std::move(reason);
         return false;
@@ -165,6 +193,7 @@ bool ParseData(const std::vector<std::wstring>& lines, size_t* i, const std::wst
         if (!ParseHexBytes(list, &value->data)) {
             return bad("bad hex byte list (two hex digits each, separated by commas)");
         }
+        if (legacy && (value->type == 1 || value->type == 2 || value->type == 7)) value->data = WidenLegacyText(value->data);
         return true;
     }
     return bad("unrecognised value data (expected \"text\", dword:, hex:, hex(N): or -)");
@@ -257,10 +286,12 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
     };
     size_t i = 0;
     while (i < lines.size() && Trim(lines[i]).empty()) ++i;
-    if (i == lines.size() || Trim(lines[i]) != kHeader) {
+    if (i == lines.size() || (Trim(lines[i]) != kHeader && Trim(lines[i]) != kLegacyHeader)) {
         return fail(i < lines.size() ? i : 0,
-                    "not a registry file (the first line must be \"Windows Registry Editor Version 5.00\")");
+                    "not a registry file (the first line must be \"Windows Registry Editor Version 5.00\" or "
+                    "\"REGEDIT4\")");
     }
+    const bool legacy = Trim(lines[i]) == kLegacyHeader;
     for (++i; i < lines.size(); ++i) {
         const size_t lineNo = i;
         const std::wstring line = Trim(lines[i]);
@@ -299,7 +330,7 @@ bool ParseRegFile(std::string_view raw, std::vector<RegFileKey>* keys, RegFileEr
         while (at < line.size() && (line[at] == L' ' || line[at] == L'\t')) ++at;
         if (at >= line.size() || line[at] != L'=') return fail(lineNo, "expected '=' after the value name");
         std::string why;
-        if (!ParseData(lines, &i, Trim(std::wstring_view(line).substr(at + 1)), &value, &why)) {
+        if (!ParseData(lines, &i, Trim(std::wstring_view(line).substr(at + 1)), legacy, &value, &why)) {
             return fail(lineNo, why);
         }
         keys->back().values.push_back(std::move(value));

@@ -4,7 +4,9 @@
 // order; that order is the order in which an import applies them. Values carry the exact
 // bytes the registry stores (REG_SZ as UTF-16LE with its terminator). Reading accepts
 // UTF-16LE with a byte-order mark and UTF-8 with or without one, LF or CRLF line ends,
-// ; comments, spaces around '=' and hex lists continued with a trailing '\'. Inside quotes,
+// ; comments, spaces around '=', hex lists continued with a trailing '\', the prefixes
+// dword:, hex: and hex(N): in any letter case, and REGEDIT4 files (whose hex(1), hex(2) and
+// hex(7) text is 8-bit and is widened to UTF-16LE). Inside quotes,
 // \\ stands for \, \" for ", \r and \n for the line breaks. Writing produces what regedit writes: UTF-16LE with a mark, CRLF, "text" for a REG_SZ that
 // can be shown as text, dword: for a four-byte REG_DWORD, hex: for REG_BINARY and
 // hex(N): for everything else, wrapped before column 80.

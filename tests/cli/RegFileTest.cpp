@@ -205,6 +205,31 @@ TEST(RegFile, ReadsUtf8AndUtf16WithEitherLineEndCommentsAndContinuations) {
     }
 }
 
+TEST(RegFile, ReadsRegedit4FilesAndPrefixesInAnyCase) {
+    const std::string file =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Old]\r\n"
+        "\"Path\"=hex(2):25,41,25,00\r\n"  // 8-bit text in REGEDIT4: widened to UTF-16LE
+        "\"Multi\"=HEX(7):61,00,62,00,00\r\n"
+        "\"D\"=DWORD:0000000A\r\n"
+        "\"B\"=Hex:01,FF\r\n";
+    std::vector<RegFileKey> read;
+    RegFileError error;
+    ASSERT_TRUE(ParseRegFile(file, &read, &error)) << error.line << ": " << error.reason;
+    const std::vector<RegFileKey> expected = {{L"HKEY_CURRENT_USER\\Software\\Old",
+                                               false,
+                                               {{L"Path", 2, Sz(L"%A%"), false},
+                                                {L"Multi", 7, std::string("a\0\0\0b\0\0\0\0\0", 10), false},
+                                                {L"D", 4, std::string("\x0a\0\0\0", 4), false},
+                                                {L"B", 3, "\x01\xff", false}}}};
+    EXPECT_EQ(read, expected);
+    // In a version 5 file the same hex(2) bytes are taken as they are.
+    std::string v5 = file;
+    v5.replace(0, 8, "Windows Registry Editor Version 5.00");
+    read.clear();
+    ASSERT_TRUE(ParseRegFile(v5, &read, &error));
+    EXPECT_EQ(read[0].values[0].data, std::string("%A%\0", 4));
+}
+
 TEST(RegFile, RefusesBadLinesWithTheirLineAndReason) {
     const std::string header = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Bad]\n\"ok\"=dword:1\n";
     const struct {
@@ -213,7 +238,7 @@ TEST(RegFile, RefusesBadLinesWithTheirLineAndReason) {
         const char* reason;
     } cases[] = {
         {"", 1, "not a registry file"},
-        {"\n\nREGEDIT4\n", 3, "not a registry file"},
+        {"\n\nREGEDIT5\n", 3, "not a registry file"},
         {"Windows Registry Editor Version 5.00\n\"a\"=\"b\"\n", 2, "a value before the first [key]"},
         {header + "\"d\"=dword:123456789\n", 5, "dword: needs 1 to 8 hex digits"},
         {header + "\"d\"=dword:\n", 5, "dword: needs 1 to 8 hex digits"},

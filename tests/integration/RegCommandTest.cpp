@@ -67,20 +67,28 @@ TEST_F(RegCommand, AddThenQueryRoundTripsEveryType) {
     }
 }
 
-TEST_F(RegCommand, BadArgumentsExitWith2AndMissingKeysWith1) {
+TEST_F(RegCommand, BadArgumentsAndMissingKeysExitWith1AsRegExeDoes) {
     const struct {
         const char* args;
         int exitCode;
         const char* message;
     } cases[] = {
-        {"add 'HKLM\\Software\\X' /v d /t REG_DWORD /d 4294967296 /f", 2, "invalid REG_DWORD"},
-        {"add 'HKLM\\Software\\X' /v d /t REG_DWORD /d -1 /f", 2, "invalid REG_DWORD"},
-        {"add 'HKLM\\Software\\X' /v q /t REG_QWORD /d 18446744073709551616 /f", 2, "invalid REG_QWORD"},
-        {"add 'HKLM\\Software\\X' /v b /t REG_BINARY /d 0G /f", 2, "hex digits"},
-        {"add 'HKLM\\Software\\X' /v b /t REG_WRONG /d 1 /f", 2, "unknown type"},
-        {"add 'HKCR\\Software\\X' /v b /d 1 /f", 2, "HKLM or HKCU"},
-        {"add 'HKLM\\Software\\X' /v a /ve /f", 2, "exclude"},
-        {"frobnicate", 2, "unknown operation"},
+        {"add 'HKLM\\Software\\X' /v d /t REG_DWORD /d 4294967296 /f", 1, "invalid REG_DWORD"},
+        {"add 'HKLM\\Software\\X' /v d /t REG_DWORD /d -1 /f", 1, "invalid REG_DWORD"},
+        {"add 'HKLM\\Software\\X' /v q /t REG_QWORD /d 18446744073709551616 /f", 1, "invalid REG_QWORD"},
+        {"add 'HKLM\\Software\\X' /v b /t REG_BINARY /d 0G /f", 1, "hex digits"},
+        {"add 'HKLM\\Software\\X' /v b /t REG_WRONG /d 1 /f", 1, "unknown type"},
+        {"add 'HKCR\\Software\\X' /v b /d 1 /f", 1, "HKLM or HKCU"},
+        {"add 'HKLM\\Software\\X' /v a /ve /f", 1, "exclude"},
+        {"frobnicate", 1, "unknown operation"},
+        // Each operation takes only its own switches; reg.exe's syntax error is exit 1 too.
+        {"query 'HKLM\\Software' /t REG_BOGUS", 1, "Specify a valid registry type: 'REG_BOGUS'"},
+        {"query 'HKLM\\Software' /va", 1, "ERROR: Invalid syntax. the switch /va does not go with query"},
+        {"query 'HKLM\\Software' /k", 1, "/k, /d, /c and /e go only with /f"},
+        {"query 'HKLM\\Software' /v", 1, "/v needs a value name"},
+        {"add 'HKLM\\Software\\X' /k /f", 1, "the switch /k does not go with add"},
+        {"export 'HKLM\\Software' x.reg /f", 1, "the switch /f does not go with export"},
+        {"query 'HKLM\\Software' /se ab", 1, "/se takes one character"},
         {"query 'HKLM\\Software\\Nowhere'", 1, "unable to find"},
         {"delete 'HKLM\\Software\\Nowhere' /f", 1, "unable to find"},
     };
@@ -90,6 +98,52 @@ TEST_F(RegCommand, BadArgumentsExitWith2AndMissingKeysWith1) {
         EXPECT_NE(run.output.find(c.message), std::string::npos) << c.args << "\n" << run.output;
     }
     EXPECT_EQ(reg("query 'HKLM\\Software\\X'").exitCode, 1) << "a refused add must not create the key";
+}
+
+// Query prints what reg.exe prints for each form (line ends apart).
+TEST_F(RegCommand, QueryListsFiltersAndSearchesAsRegExe) {
+    for (const char* add : {"add 'HKLM\\Software\\Q' /v a /d alpha /f", "add 'HKLM\\Software\\Q' /v n /t REG_DWORD /d 5 /f",
+                            "add 'HKLM\\Software\\Q' /v m /t REG_MULTI_SZ /d x\\\\0y /f",
+                            "add 'HKLM\\Software\\Q\\Sub' /v s /d beta /f", "add 'HKLM\\Software\\Q\\OnlyKeys\\Leaf' /f",
+                            "add 'HKLM\\Software\\Q' /v e /t REG_DWORD_LITTLE_ENDIAN /d 0x10 /f"}) {
+        ASSERT_EQ(reg(add).exitCode, 0) << add;
+    }
+    const std::string q = "HKEY_LOCAL_MACHINE\\Software\\Q";
+    const struct {
+        const char* args;
+        std::string output;
+    } cases[] = {
+        {"query 'HKLM\\Software\\Q' /t REG_DWORD",
+         "\n" + q + "\n    e    REG_DWORD    0x10\n    n    REG_DWORD    0x5\n\n" + q + "\\OnlyKeys\n" + q + "\\Sub\n\n"},
+        {"query 'HKLM\\Software\\Q\\OnlyKeys'", "\n" + q + "\\OnlyKeys\\Leaf\n\n"},
+        {"query 'HKLM\\Software\\Q' /ve", "\n" + q + "\n    (Default)    REG_SZ    (value not set)\n\n"},
+        {"query 'HKLM\\Software\\Q' /v m /se ';' /z /reg:64", "\n" + q + "\n    m    REG_MULTI_SZ (7)    x;y\n\n"},
+        {"query 'HKLM\\Software\\Q' /f BET /s", "\n" + q + "\\Sub\n    s    REG_SZ    beta\nEnd of search: 1 match(es) found.\n\n"},
+        {"query 'HKLM\\Software\\Q' /f sub /k", "\n" + q + "\\Sub\nEnd of search: 1 match(es) found.\n\n"},
+        {"query 'HKLM\\Software\\Q' /f Alpha /c", "End of search: 0 match(es) found.\n\n"},
+        {"query 'HKLM\\Software\\Q' /f alph /e", "End of search: 0 match(es) found.\n\n"},
+        {"query 'HKLM\\Software\\Q' /f a /v /t REG_SZ", "\n" + q + "\n    a    REG_SZ    alpha\nEnd of search: 1 match(es) found.\n\n"},
+        {"query 'HKLM\\Software\\Q\\Sub' /s", "\n" + q + "\\Sub\n    s    REG_SZ    beta\n\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = reg(c.args);
+        EXPECT_EQ(run.exitCode, 0) << c.args;
+        EXPECT_EQ(run.output, c.output) << c.args;
+    }
+    for (const char* help : {"query 'HKLM\\Software\\Q' /?", "add /h", "delete -H"}) {
+        const CliRun run = reg(help);
+        EXPECT_EQ(run.exitCode, 0) << help;
+        EXPECT_NE(run.output.find("usage: glimmerpane reg"), std::string::npos) << help;
+    }
+}
+
+TEST_F(RegCommand, ANoToDeleteCancelsAsAddDoes) {
+    ASSERT_EQ(reg("add 'HKLM\\Software\\Keep' /v v /d 1 /f").exitCode, 0);
+    const CliRun run = gptest::RunCommand("echo n | " + std::string(GP_BIN_DIR) + "/glimmerpane reg delete "
+                                          "'HKLM\\Software\\Keep' --prefix '" + prefix_.path().string() + "' 2>&1");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("The operation was canceled by the user."), std::string::npos) << run.output;
+    EXPECT_EQ(reg("query 'HKLM\\Software\\Keep' /v v").exitCode, 0);
 }
 
 TEST_F(RegCommand, ExportOfAnImportedCanonicalFileIsTheSameFile) {
@@ -166,16 +220,16 @@ TEST_F(RegCommand, ABadFileNamesFileAndLineAndChangesNothing) {
     for (const auto& c : cases) {
         writeFile("bad.reg", header + c.body);
         CliRun run = reg("import '" + path("bad.reg") + "'");
-        EXPECT_EQ(run.exitCode, 2) << c.body << run.output;
+        EXPECT_EQ(run.exitCode, 1) << c.body << run.output;
         EXPECT_NE(run.output.find("bad.reg:" + std::to_string(c.line) + ": "), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(c.reason), std::string::npos) << run.output;
         EXPECT_EQ(reg("query 'HKLM\\Software\\Bad'").exitCode, 1) << "nothing may be imported from a bad file";
     }
-    writeFile("plain.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Bad]\n");
+    writeFile("plain.reg", "REGEDIT5\n\n[HKEY_LOCAL_MACHINE\\Software\\Bad]\n");
     CliRun run = reg("import '" + path("plain.reg") + "'");
-    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("plain.reg:1: not a registry file"), std::string::npos) << run.output;
-    EXPECT_EQ(reg("import '" + path("missing.reg") + "'").exitCode, 2);
+    EXPECT_EQ(reg("import '" + path("missing.reg") + "'").exitCode, 1);
 }
 
 TEST_F(RegCommand, AnImportLandsWholeOrNotAtAll) {
@@ -197,7 +251,7 @@ TEST_F(RegCommand, AnImportLandsWholeOrNotAtAll) {
 
     std::filesystem::create_directories(path("folder.reg"));
     CliRun folder = reg("import '" + path("folder.reg") + "'");
-    EXPECT_EQ(folder.exitCode, 2) << folder.output;
+    EXPECT_EQ(folder.exitCode, 1) << folder.output;
     EXPECT_NE(folder.output.find("is a folder"), std::string::npos) << folder.output;
 }
 
