@@ -42,6 +42,7 @@ const char* const kCommonOptionsHelp =
     "                    `glimmerpane reg --prefix DIR` left it, reaches the module; the\n"
     "                    scenario's starting statistics are written only to a fresh prefix\n"
     "  --keep-prefix     keep the temporary prefix at the end and print where it is\n"
+    "  --seed-statistics write the scenario's starting statistics into --prefix DIR too\n"
     "  --timeout MS      how long to wait for each tile set (default 5000)\n";
 
 namespace {
@@ -331,7 +332,7 @@ bool Run::setUp() {
                  prefix_.temporary() ? (prefix_.removedAtEnd() ? " (temporary)" : " (temporary, kept)") : "");
     // A prefix of the user's own keeps its registry as it is; a fresh one gets the scenario's
     // starting statistics.
-    if (prefix_.temporary() && !scenario_.seedStats.empty()) {
+    if ((prefix_.temporary() || options_.seedStatistics) && !scenario_.seedStats.empty()) {
         if (!WriteStatistics(scenario_.seedStats, &error)) return failure(error), false;
         std::fprintf(out_, "seeded   %zu statistics values\n", scenario_.seedStats.size());
     }
@@ -676,6 +677,8 @@ bool ParseCommonOptions(std::vector<std::string>* args, HostRunOptions* options,
             }
         } else if (a == "--keep-prefix") {
             options->keepPrefix = true;
+        } else if (a == "--seed-statistics") {
+            options->seedStatistics = true;
         } else if (a == "--html") {
             if (!value(&options->htmlPath)) return false;
             if (options->htmlPath.empty()) {

@@ -36,6 +36,7 @@ struct HostRunOptions {
     std::string htmlPath;          // empty: a new <temp>/glimmerpane-<name>-XXXXXXXX.html
     std::string prefix;            // empty: a fresh temporary prefix
     bool keepPrefix = false;       // keep the temporary prefix at the end
+    bool seedStatistics = false;   // seed the statistics into a prefix given with --prefix too
     std::string runName = "run";   // names the default preview file
     uint32_t timeoutMs = 5000;     // per awaited tile set or refresh request
     std::istream* interactiveInput = nullptr;  // non-null: read actions from here after the start

@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "Command.h"
 #include "TraceConsumer.h"
 #include "etwlogging/LogBuilder.h"
+#include "platform/Environment.h"
 #include "platform/KnownFolders.h"
 #include "utility/CObfuscatedRegKey.h"
 #include "base/Utf.h"
@@ -23,7 +27,9 @@ constexpr const char* kUsage =
     "  --level N   1 (everything) .. 5 (critical only); default 1. Information (3) always passes.\n"
     "  --flags N   enable flags handed to the provider; default 0.\n"
     "  --files     choose the file back end instead (registry value \"Logging Mechanism\" = 1\n"
-    "              for the run, restored afterwards) and list the log files at the end.";
+    "              for the run, restored afterwards) and list the log files it wrote at the end.\n"
+    "              The run's prefix is COMMAND's --prefix, else a new folder that is kept for\n"
+    "              the logs (demo and run get it as --prefix, seeded as usual).";
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value) {
     if (text.empty() || text.size() > 10) return false;
@@ -59,6 +65,57 @@ private:
     uint32_t old_ = 0;
 };
 
+// --files: the module's records go to log files, and afterwards the files it really wrote
+// are listed. The run needs a prefix whose registry chooses the file back end and that
+// outlives the run (demo and run would otherwise make a temporary one and remove it, logs
+// and all): the --prefix the command was given, else a new folder, kept for the logs.
+int RunWithLogFiles(const Command& command, std::vector<std::string> rest) {
+    const bool hosts = std::string(command.name) == "demo" || std::string(command.name) == "run";
+    std::string prefix;
+    for (size_t i = 0; i + 1 < rest.size(); ++i) {
+        if (rest[i] == "--prefix") prefix = rest[i + 1];
+    }
+    bool fresh = false;
+    if (prefix.empty()) {
+        std::error_code ec;
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path(ec);
+        for (int attempt = 0; attempt < 100 && prefix.empty() && !ec; ++attempt) {
+            char name[40];
+            std::snprintf(name, sizeof name, "glimmerpane-trace-%08x", static_cast<unsigned>(random()));
+            if (std::filesystem::create_directory(base / name, ec)) prefix = (base / name).string();
+        }
+        if (prefix.empty()) return Fail(1, "trace: cannot create a folder for the log files: " + ec.message());
+        fresh = true;
+        if (hosts) rest.insert(rest.end(), {"--prefix", prefix, "--seed-statistics"});
+    }
+    // This process's own registry access and the module's resolve the prefix from here.
+    if (!platform::SetEnvironmentValue("GLIMMERPANE_PREFIX", std::filesystem::absolute(prefix).string())) {
+        return Fail(1, "trace: cannot set GLIMMERPANE_PREFIX");
+    }
+    int status = 0;
+    {
+        MechanismOverride mechanism;
+        if (!mechanism.set()) return Fail(1, "trace: cannot set \"Logging Mechanism\" in the registry");
+        status = command.run(rest);
+    }
+    std::wstring programData;
+    std::vector<std::string> written;
+    if (platform::ProgramDataFolder(&programData, false) == 0) {
+        const std::filesystem::path logs =
+            std::filesystem::path(glimmerpane::base::Utf8FromWide(programData)) / "Corvane" / "CVLOGS";
+        std::error_code error;
+        for (auto it = std::filesystem::recursive_directory_iterator(logs, error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_regular_file()) written.push_back(it->path().string() + " (" + std::to_string(it->file_size()) + " bytes)");
+        }
+    }
+    std::fprintf(stderr, "\ntrace: log files written under %s%s:\n", prefix.c_str(), fresh ? " (kept)" : "");
+    if (written.empty()) std::fprintf(stderr, "  none\n");
+    for (const std::string& file : written) std::fprintf(stderr, "  %s\n", file.c_str());
+    return status;
+}
+
 int RunTrace(const std::vector<std::string>& args) {
     unsigned long level = 1, flags = 0;
     bool files = false;
@@ -85,22 +142,7 @@ int RunTrace(const std::vector<std::string>& args) {
         return Fail(2, "trace: unknown command '" + args[i + 1] + "'");
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i + 2), args.end());
 
-    if (files) {
-        MechanismOverride mechanism;
-        if (!mechanism.set()) return Fail(1, "trace: cannot set \"Logging Mechanism\" in the registry");
-        const int status = command->run(rest);
-        std::wstring programData;
-        if (platform::ProgramDataFolder(&programData, false) == 0) {
-            const std::filesystem::path logs =
-                std::filesystem::path(glimmerpane::base::Utf8FromWide(programData)) / "Corvane" / "CVLOGS";
-            std::printf("\nlog folder: %s\n", logs.string().c_str());
-            std::error_code error;
-            for (auto it = std::filesystem::recursive_directory_iterator(logs, error);
-                 !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-                if (it->is_regular_file()) std::printf("  %s\n", it->path().string().c_str());
-        }
-        return status;
-    }
+    if (files) return RunWithLogFiles(*command, rest);
 
     std::mutex outputMutex;
     TraceConsumer consumer;

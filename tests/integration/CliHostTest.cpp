@@ -188,6 +188,21 @@ TEST_F(CliHost, APrefixOfTheUsersOwnReachesTheModuleAndIsKept) {
     }
 }
 
+// trace --files hands demo a prefix of its own that keeps the logs, and lists what the
+// module really wrote there.
+TEST_F(CliHost, TraceFilesListsTheLogFilesTheModuleWrote) {
+    const fs::path prefix = temp_.path() / "traced";
+    const Result r = Run("trace --files -- demo --lang en-US --prefix " + Quote(prefix.string()) + " --seed-statistics --html " +
+                         Quote((temp_.path() / "t.html").string()));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("5 of 5 expected tile sets seen"), std::string::npos) << r.out;
+    std::smatch file;
+    ASSERT_TRUE(std::regex_search(r.out, file, std::regex("\n  (\\S+\\.log) \\(([0-9]+) bytes\\)"))) << r.out;
+    EXPECT_EQ(file[1].str().rfind(prefix.string(), 0), 0u) << file[1];
+    EXPECT_TRUE(fs::exists(file[1].str()));
+    EXPECT_GT(std::stoul(file[2].str()), 0u);
+}
+
 TEST_F(CliHost, ScenarioFileWithAFailedExpectationFailsTheRun) {
     const fs::path scenario = Write("day.scn",
                                     "initial Core.Protection.State {\"state\":\"green\"}\n"
