@@ -128,6 +128,12 @@ ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
 // ---- environment ----
 
+// Who published a payload, in the host's words: the module signs its payloads with the name
+// of its implementation class.
+std::string Publisher(const std::string& sender) {
+    return sender == "GlimmerpaneImpl" ? std::string("the module") : "\"" + sender + "\"";
+}
+
 // "de-DE" -> "de_DE", the form LANGUAGE and locale names use.
 std::string LocaleBase(const std::string& tag) {
     std::string base = tag;
@@ -490,14 +496,14 @@ bool Run::awaitTileSet(const std::string& cause, PreviewSection* section) {
     }
     std::string reason;
     if (!DecodePayload(payload, &set.payload, &reason)) {
-        const std::string problem = "tile set " + std::to_string(tilesSeen_) + " from " + sender +
+        const std::string problem = "tile set " + std::to_string(tilesSeen_) + " from " + Publisher(sender) +
                                     " is not a tile payload: " + reason;
         section->problem = problem;
         return failure(problem), false;
     }
     if (namer_) namer_->nameAll(&set.payload);
     if (!options_.printJson) {
-        std::fprintf(out_, "   tile set %zu from %s: ", tilesSeen_, sender.c_str());
+        std::fprintf(out_, "   tile set %zu from %s: ", tilesSeen_, Publisher(sender).c_str());
         std::vector<std::string> names;
         for (const DecodedTile& t : set.payload.tiles) names.push_back(t.name);
         std::fprintf(out_, "%s\n", Join(names, ", ").c_str());
@@ -606,7 +612,7 @@ void Run::writePreview() {
         summary += " Expectations met: " + std::to_string(expectationsMet_) + " of " +
                    std::to_string(expectationsMet_ + expectationsFailed_) + ".";
     if (failed_) summary += " The run failed.";
-    const std::string html = RenderPreviewHtml(scenario_.title, summary, sections_, bin_);
+    const std::string html = RenderPreviewHtml(scenario_.title, summary, sections_, bin_, PageLanguage(options_.language));
     std::string error;
     if (preview_.commit(html, &error)) {
         previewWritten_ = true;

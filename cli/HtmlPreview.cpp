@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/FileSystem.h"
+#include "platform/LanguageIds.h"
 #include "base/Utf.h"
 #include "base/Win32Error.h"
 
@@ -75,13 +76,29 @@ private:
 };
 
 void RenderTile(std::ostringstream& out, const DecodedTile& tile, const TileBinding& binding, const char* size,
-                ImageCache& images) {
+                const char* label, ImageCache& images) {
     const std::string url = images.dataUrl(binding.image);
-    out << "<div class=\"tile " << size << ' ' << ToneOf(binding.image) << "\" data-tile=\"" << EscapeHtml(tile.name)
-        << "\" data-size=\"" << size << "\">";
+    out << "<figure class=\"size\"><div class=\"tile " << size << ' ' << ToneOf(binding.image) << "\" data-tile=\""
+        << EscapeHtml(tile.name) << "\" data-size=\"" << size << "\">";
     if (!url.empty()) out << "<img class=\"image\" alt=\"" << EscapeHtml(binding.image) << "\" src=\"" << url << "\">";
     out << "<div class=\"text\"><div class=\"caption\">" << EscapeHtml(binding.caption) << "</div><div class=\"body\">"
-        << EscapeHtml(binding.body) << "</div></div></div>\n";
+        << EscapeHtml(binding.body) << "</div></div></div><figcaption>" << label << "</figcaption></figure>\n";
+}
+
+bool SameBinding(const TileBinding& a, const TileBinding& b) {
+    return a.image == b.image && a.caption == b.caption && a.body == b.body;
+}
+
+// Two tile sets that look the same on the live tile.
+bool SameTiles(const DecodedPayload& a, const DecodedPayload& b) {
+    if (a.tiles.size() != b.tiles.size()) return false;
+    for (size_t i = 0; i < a.tiles.size(); ++i) {
+        if (a.tiles[i].name != b.tiles[i].name || !SameBinding(a.tiles[i].medium, b.tiles[i].medium) ||
+            !SameBinding(a.tiles[i].wide, b.tiles[i].wide)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 const char* kStyle = R"(
@@ -93,8 +110,12 @@ h2 { font-weight: 400; border-bottom: 1px solid #444; padding-bottom: 4px; margi
 .problem { color: #ff8a80; font-weight: bold; }
 .tileset { margin: 12px 0 20px 0; }
 .tileset-label { color: #999; font-size: 12px; margin-bottom: 4px; }
-.tile-row { display: flex; flex-wrap: wrap; gap: 8px; margin-bottom: 8px; }
-.pair { display: flex; gap: 4px; align-items: flex-start; }
+.tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(480px, 1fr)); gap: 12px 16px; }
+.tile-row { background: #2a2a2a; border-radius: 4px; padding: 8px; }
+.pair { display: flex; flex-wrap: wrap; gap: 6px; align-items: flex-start; }
+figure.size { margin: 0; }
+figcaption { color: #888; font-size: 11px; margin-top: 2px; }
+.repeat { color: #bbb; font-size: 12px; margin-left: 6px; }
 .tile { position: relative; height: 150px; box-sizing: border-box; padding: 10px; overflow: hidden;
         display: flex; align-items: center; gap: 8px; color: #fff; }
 .tile.medium { width: 150px; flex-direction: column; justify-content: center; text-align: center; }
@@ -108,10 +129,19 @@ h2 { font-weight: 400; border-bottom: 1px solid #444; padding-bottom: 4px; margi
 .tile .caption { font-size: 15px; font-weight: 600; }
 .tile.wide .caption { font-size: 18px; font-weight: 400; }
 .tile .body { font-size: 12px; opacity: 0.85; margin-top: 4px; }
-.name { color: #999; font-size: 11px; font-family: "DejaVu Sans Mono", monospace; width: 60px; }
+.name { color: #ccc; font-size: 12px; font-family: "DejaVu Sans Mono", monospace; margin-bottom: 6px;
+        overflow-wrap: anywhere; }
 )";
 
 }  // namespace
+
+std::string PageLanguage(const std::string& chosen) {
+    if (!chosen.empty()) return chosen;
+    const std::vector<uint16_t> languages = platform::UserUiLanguages();
+    if (languages.empty() || platform::PrimaryLanguage(languages.front()) == 0) return "en";
+    const std::string tag = platform::LanguageTag(languages.front());
+    return tag.rfind("0x", 0) == 0 ? "en" : tag;
+}
 
 std::string EscapeHtml(const std::string& text) {
     std::string out;
@@ -130,10 +160,12 @@ std::string EscapeHtml(const std::string& text) {
 }
 
 std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& summary,
-                              const std::vector<PreviewSection>& sections, const std::wstring& imageFolder) {
+                              const std::vector<PreviewSection>& sections, const std::wstring& imageFolder,
+                              const std::string& language) {
     ImageCache images(imageFolder);
     std::ostringstream out;
-    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << EscapeHtml(pageTitle)
+    out << "<!DOCTYPE html>\n<html lang=\"" << EscapeHtml(language.empty() ? "en" : language)
+        << "\"><head><meta charset=\"utf-8\"><title>" << EscapeHtml(pageTitle)
         << "</title>\n<style>" << kStyle << "</style></head>\n<body>\n<h1>" << EscapeHtml(pageTitle) << "</h1>\n";
     if (!summary.empty()) out << "<div class=\"summary\">" << EscapeHtml(summary) << "</div>\n";
     for (size_t s = 0; s < sections.size(); ++s) {
@@ -145,16 +177,27 @@ std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& s
             out << "</ul>\n";
         }
         if (!section.problem.empty()) out << "<p class=\"problem\">" << EscapeHtml(section.problem) << "</p>\n";
-        for (const PreviewTileSet& set : section.tileSets) {
-            out << "<div class=\"tileset\"><div class=\"tileset-label\">" << EscapeHtml(set.label) << " &middot; "
-                << set.payload.tiles.size() << (set.payload.tiles.size() == 1 ? " tile" : " tiles") << "</div>\n";
+        // Tile sets that follow each other unchanged are drawn once, with their count.
+        for (size_t t = 0; t < section.tileSets.size();) {
+            const PreviewTileSet& set = section.tileSets[t];
+            size_t same = 1;
+            while (t + same < section.tileSets.size() && SameTiles(section.tileSets[t + same].payload, set.payload)) ++same;
+            out << "<div class=\"tileset\" data-count=\"" << same << "\"><div class=\"tileset-label\">"
+                << EscapeHtml(set.label) << " &middot; " << set.payload.tiles.size()
+                << (set.payload.tiles.size() == 1 ? " tile" : " tiles");
+            if (same > 1) {
+                out << "<span class=\"repeat\">&times;" << same << ", unchanged up to "
+                    << EscapeHtml(section.tileSets[t + same - 1].label) << "</span>";
+            }
+            out << "</div>\n<div class=\"tiles\">\n";
             for (const DecodedTile& tile : set.payload.tiles) {
                 out << "<div class=\"tile-row\"><div class=\"name\">" << EscapeHtml(tile.name) << "</div><div class=\"pair\">";
-                RenderTile(out, tile, tile.medium, "medium", images);
-                RenderTile(out, tile, tile.wide, "wide", images);
+                RenderTile(out, tile, tile.medium, "medium", "medium 150&times;150", images);
+                RenderTile(out, tile, tile.wide, "wide", "wide 310&times;150", images);
                 out << "</div></div>\n";
             }
-            out << "</div>\n";
+            out << "</div></div>\n";
+            t += same;
         }
         out << "</section>\n";
     }

@@ -1,8 +1,8 @@
 // HtmlPreview.h - an HTML page that draws tile sets as the live tile shows them.
 //
-// Every tile is drawn in both sizes (medium 150x150, wide 310x150) with its image, caption
-// and body, on the colour its image stands for: secure green, atrisk red, warning amber,
-// neutral grey. The page is self-contained: inline CSS, images embedded as data: URLs read
+// Every tile is drawn in both sizes (medium 150x150, wide 310x150, each labelled) with its
+// image, caption and body, the tiles of a set in a grid that uses the page's width, on the
+// colour its image stands for: secure green, atrisk red, warning amber, neutral grey. The page is self-contained: inline CSS, images embedded as data: URLs read
 // from imageFolder (a missing image leaves the coloured tile without a picture), no script,
 // nothing fetched. Captions carry class "caption" and bodies class "body"; each tile carries
 // data-tile (its content name) and data-size, so tests can query the DOM.
@@ -28,8 +28,11 @@ struct PreviewSection {
     std::string problem;                 // shown in red when not empty
 };
 
+// language is the page's lang (a BCP 47 tag such as "de-DE"; empty: "en"). Tile sets that
+// follow each other unchanged within a section are drawn once, with their count.
 std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& summary,
-                              const std::vector<PreviewSection>& sections, const std::wstring& imageFolder);
+                              const std::vector<PreviewSection>& sections, const std::wstring& imageFolder,
+                              const std::string& language = "");
 
 // A page's file, opened before the work that fills it so that a bad path fails at once.
 // - path given, a regular file or nothing there: the page is written to a new file beside
@@ -64,6 +67,10 @@ private:
 
 // open(path) and commit(content) in one.
 bool WriteTextFile(const std::string& path, const std::string& content, std::string* error);
+
+// The lang of a page for tiles in the language chosen (a tag such as "de-DE"), or, when none
+// was, in the user's UI language; "en" when that is unknown.
+std::string PageLanguage(const std::string& chosen);
 
 // "<" -> "&lt;" and so on, for text and attribute values.
 std::string EscapeHtml(const std::string& text);

@@ -1,4 +1,5 @@
 // PreviewCommand.cpp - `glimmerpane preview`: tile payloads to an HTML page.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -7,26 +8,35 @@
 #include "HtmlPreview.h"
 #include "TilePayload.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
+#include "platform/LanguageIds.h"
 
 namespace glimmerpane::cli {
 namespace {
 
 int RunPreview(const std::vector<std::string>& args) {
     if (WantsHelp(args)) {
-        std::puts("usage: glimmerpane preview PAYLOAD.json [-o OUTPUT.html]\n\n"
+        std::puts("usage: glimmerpane preview PAYLOAD.json [-o OUTPUT.html] [--lang L]\n\n"
                   "Draws every tile of a tile payload (the user data of \"messaging.message.processed\")\n"
                   "as the live tile shows it, medium and wide, on an HTML page that needs no network.\n"
                   "The input holds one payload, or one payload per line (as `--json` runs print them;\n"
                   "lines that do not start with '{' are skipped). Tiles are named by their captions in\n"
-                  "the current language (LANGUAGE/LANG).\n\n"
+                  "the language of the payloads: --lang L (de-DE, fr-FR, ...), else LANGUAGE/LANG.\n"
+                  "Payloads that follow each other unchanged are drawn once, with their count.\n\n"
                   "options:\n"
-                  "  -o, --output FILE  the page to write (default: the input's name with .html)\n\n"
+                  "  -o, --output FILE  the page to write (default: the input's name with .html)\n"
+                  "  --lang L           the payloads' language: names their tiles and sets the page's lang\n\n"
                   "exit status: 0 written, 1 the page could not be written, 2 bad arguments or input");
         return 0;
     }
-    std::string input, output;
+    std::string input, output, language;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" || args[i] == "--output") {
+        if (args[i] == "--lang") {
+            if (i + 1 >= args.size() || !platform::LanguageIdFromLocaleName(args[i + 1])) {
+                return Fail(2, "preview: --lang needs a language such as de-DE");
+            }
+            language = args[++i];
+        } else if (args[i] == "-o" || args[i] == "--output") {
             if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(2, "preview: " + args[i] + " needs a file");
             output = args[++i];
         } else if (!args[i].empty() && args[i][0] == '-' && args[i] != "-") {
@@ -55,6 +65,12 @@ int RunPreview(const std::vector<std::string>& args) {
             const size_t start = line.find_first_not_of(" \t\r");
             if (start != std::string::npos && line[start] == '{') payloads.emplace_back(number, line.substr(start));
         }
+    }
+    // The namer reads the captions in the user's language: --lang chooses it, as for a run.
+    if (!language.empty()) {
+        std::string base = language;
+        std::replace(base.begin(), base.end(), '-', '_');
+        platform::SetEnvironmentValue("LANGUAGE", base);
     }
     const TileNamer namer(platform::ExecutableFolder() + platform::LibraryFileName(L"GPNResources"));
     PreviewSection section;
@@ -91,7 +107,7 @@ int RunPreview(const std::vector<std::string>& args) {
     const std::string html =
         RenderPreviewHtml("Live tile preview", std::to_string(section.tileSets.size()) + " payloads, " +
                                                    std::to_string(tiles) + " tiles",
-                          {section}, platform::ExecutableFolder());
+                          {section}, platform::ExecutableFolder(), PageLanguage(language));
     std::string error;
     if (!WriteTextFile(output, html, &error)) return Fail(1, "preview: " + error);
     std::printf("%zu payloads, %zu tiles -> %s\n", section.tileSets.size(), tiles, output.c_str());

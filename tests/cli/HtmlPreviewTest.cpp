@@ -53,6 +53,31 @@ TEST(HtmlPreview, DrawsEachTileInBothSizesOnTheColourOfItsImage) {
     EXPECT_EQ(html.find("<script"), std::string::npos);
 }
 
+TEST(HtmlPreview, FoldsRepeatedTileSetsLabelsSizesAndSpeaksThePagesLanguage) {
+    PreviewSection section;
+    section.title = "Start";
+    for (int i = 1; i <= 4; ++i) {
+        PreviewTileSet set;
+        set.label = "tile set " + std::to_string(i);
+        set.payload.tiles = {Tile(i < 4 ? "SECURE" : "FIREWALL_OFF_BY_USER", "secure.png", i < 4 ? "Secure" : "Off")};
+        section.tileSets.push_back(set);
+    }
+    const std::string html = RenderPreviewHtml("Day", "", {section}, L"", "de-DE");
+    EXPECT_NE(html.find("<html lang=\"de-DE\">"), std::string::npos);
+    // Three unchanged sets in a row are one entry with their count; the fourth differs.
+    EXPECT_NE(html.find("data-count=\"3\"><div class=\"tileset-label\">tile set 1"), std::string::npos) << html;
+    EXPECT_NE(html.find("&times;3, unchanged up to tile set 3"), std::string::npos);
+    EXPECT_NE(html.find("data-count=\"1\"><div class=\"tileset-label\">tile set 4"), std::string::npos);
+    size_t drawn = 0;
+    for (size_t at = html.find("data-tile=\""); at != std::string::npos; at = html.find("data-tile=\"", at + 1)) ++drawn;
+    EXPECT_EQ(drawn, 4u) << "two entries, each one tile in two sizes";
+    EXPECT_NE(html.find("<figcaption>medium 150&times;150</figcaption>"), std::string::npos);
+    EXPECT_NE(html.find("<figcaption>wide 310&times;150</figcaption>"), std::string::npos);
+    // The whole name is shown: no fixed narrow column that cuts it.
+    EXPECT_NE(html.find("<div class=\"name\">FIREWALL_OFF_BY_USER</div>"), std::string::npos);
+    EXPECT_EQ(html.find("width: 60px"), std::string::npos);
+}
+
 TEST(HtmlPreview, WriterReportsAFullDiskAndAMissingFolder) {
     std::string error;
     if (std::filesystem::exists("/dev/full")) {

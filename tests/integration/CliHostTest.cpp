@@ -47,7 +47,7 @@ protected:
 // The tile names of each printed tile set, in order.
 std::vector<std::string> TileSets(const std::string& output) {
     std::vector<std::string> sets;
-    const std::regex line("tile set [0-9]+ from GlimmerpaneImpl: ([A-Z_, ?]+)");
+    const std::regex line("tile set [0-9]+ from the module: ([A-Z_, ?]+)");
     for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
         sets.push_back((*it)[1]);
     return sets;
