@@ -1,6 +1,8 @@
 // MemoryRegistryStore.cpp - the in-memory registry store: a tree of keys behind one lock.
 #include "support/MemoryRegistryStore.h"
 
+#include "platform/RegistryNames.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,55 +21,15 @@ namespace {
 
 using namespace glimmerpane::platform;
 
-constexpr size_t kMaxComponent = 255;      // Windows' limit for one key name
-constexpr size_t kMaxValueName = 16383;
+constexpr size_t kMaxValueName = kMaxValueNameLength;
 
-wchar_t FoldChar(wchar_t c) {
-    if (c >= L'a' && c <= L'z') return static_cast<wchar_t>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<wchar_t>(c - 32);
-    if (c == 0xFF) return 0x178;
-    return c;
-}
+// Names compare as the real stores compare them.
+std::wstring Folded(std::wstring_view name) { return FoldRegistryName(name); }
 
-std::wstring Folded(std::wstring_view name) {
-    std::wstring folded(name);
-    for (wchar_t& c : folded) c = FoldChar(c);
-    return folded;
-}
-
-// Registry lengths count UTF-16 units.
-uint32_t Utf16Units(const std::wstring& text) {
-    uint32_t units = 0;
-    for (wchar_t c : text) units += static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
-    return units;
-}
-
-// The same mapping of generic rights as the real stores.
-uint32_t NormalizeAccess(uint32_t access) {
-    uint32_t result = access & 0x0000FFFF;
-    if (access & 0x80000000u) result |= kKeyRead;
-    if (access & 0x40000000u) result |= kKeyWrite;
-    if (access & 0x10000000u) result |= kKeyAllAccess;
-    if (access & 0x02000000u) result |= kKeyAllAccess;
-    return result | (access & 0x00FF0000u);
-}
-
-// Splits a relative path; a leading "\" or an empty component is a bad path name, one
-// trailing "\" is tolerated.
+// A leading "\" is a bad path name here; the rest of the rules are the shared ones.
 uint32_t SplitPath(std::wstring_view path, std::vector<std::wstring>* parts) {
     if (!path.empty() && path.front() == L'\\') return kErrorBadPathname;
-    if (!path.empty() && path.back() == L'\\') path.remove_suffix(1);
-    if (path.empty()) return kErrorSuccess;
-    size_t start = 0;
-    while (true) {
-        const size_t end = path.find(L'\\', start);
-        const std::wstring_view part = path.substr(start, end == std::wstring_view::npos ? path.size() - start : end - start);
-        if (part.empty()) return kErrorBadPathname;
-        if (part.size() > kMaxComponent) return kErrorInvalidParameter;
-        parts->emplace_back(part);
-        if (end == std::wstring_view::npos) return kErrorSuccess;
-        start = end + 1;
-    }
+    return SplitRegistryPath(path, parts);
 }
 
 struct Value {
@@ -112,7 +74,7 @@ public:
         if (base.node->deleted) return kErrorKeyDeleted;
         std::shared_ptr<Node> node;
         if (uint32_t s = Descend(base.node, parts, &node); s != kErrorSuccess) return s;
-        *result = NewHandle(std::move(node), NormalizeAccess(access));
+        *result = NewHandle(std::move(node), NormalizeRegistryAccess(access));
         return kErrorSuccess;
     }
 
@@ -144,7 +106,7 @@ public:
             node = slot;
         }
         if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
-        *result = NewHandle(std::move(node), NormalizeAccess(access));
+        *result = NewHandle(std::move(node), NormalizeRegistryAccess(access));
         return kErrorSuccess;
     }
 
@@ -266,11 +228,11 @@ public:
         info->lastWriteTime = state.node->lastWrite;
         for (const auto& [folded, child] : state.node->children) {
             ++info->subKeyCount;
-            info->maxSubKeyLength = std::max(info->maxSubKeyLength, Utf16Units(child->name));
+            info->maxSubKeyLength = std::max(info->maxSubKeyLength, RegistryNameUnits(child->name));
         }
         for (const auto& [folded, value] : state.node->values) {
             ++info->valueCount;
-            info->maxValueNameLength = std::max(info->maxValueNameLength, Utf16Units(value.name));
+            info->maxValueNameLength = std::max(info->maxValueNameLength, RegistryNameUnits(value.name));
             info->maxValueDataSize = std::max(info->maxValueDataSize, static_cast<uint32_t>(value.data.size()));
         }
         return kErrorSuccess;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/Prefix.h"
+#include "platform/RegistryNames.h"
 #include "platform/RegistryProbe.h"
 #include "base/Utf.h"
 #include "base/ByteOrder.h"
@@ -37,47 +38,14 @@ namespace glimmerpane::platform {
 namespace {
 
 constexpr uint32_t kMapFull = 0xFFFF0001;  // internal: the write needs a larger map
-constexpr size_t kMaxComponent = 255;      // Windows' limit for one key name
-constexpr size_t kMaxValueName = 16383;
+constexpr size_t kMaxValueName = kMaxValueNameLength;
 
 RegKeyHandle RootHandle(int32_t value) {
     return reinterpret_cast<RegKeyHandle>(static_cast<intptr_t>(value));
 }
 
-// Windows compares names by upper-casing each UTF-16 unit with a fixed table; this is the
-// part of that table that names in practice use (ASCII, Latin-1, Latin Extended-A, Greek,
-// Cyrillic). It must never depend on the process locale: every process must agree.
-wchar_t FoldChar(wchar_t c) {
-    if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<wchar_t>(c - 32);
-    if (c == 0xFF) return 0x178;
-    if (c >= 0x100 && c <= 0x17F) {
-        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 0) ? c - 1 : c;
-        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-        return (c % 2 == 1) ? c - 1 : c;
-    }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<wchar_t>(c - 32);
-    if (c >= 0x430 && c <= 0x44F) return static_cast<wchar_t>(c - 32);
-    if (c >= 0x450 && c <= 0x45F) return static_cast<wchar_t>(c - 80);
-    return c;
-}
-
-std::string Folded(std::wstring_view name) {
-    // Registry paths are nearly always ASCII: fold straight into UTF-8 bytes, which are
-    // then the same bytes the general path would produce. This runs for every path part
-    // of every statistics read.
-    std::string folded;
-    folded.reserve(name.size());
-    for (const wchar_t c : name) {
-        if (c >= 0x80) {
-            std::wstring upper(name);
-            for (wchar_t& u : upper) u = FoldChar(u);
-            return glimmerpane::base::Utf8FromWide(upper);
-        }
-        folded.push_back(static_cast<char>(FoldChar(c)));
-    }
-    return folded;
-}
+// Records are keyed by folded UTF-8 paths, so lookups compare names as Windows does.
+std::string Folded(std::wstring_view name) { return FoldRegistryNameUtf8(name); }
 
 RegFileTime Now() {
     using namespace std::chrono;
@@ -233,33 +201,6 @@ struct KeyState {
     RegKeyHandle root = nullptr;
 };
 
-uint32_t NormalizeAccess(uint32_t access) {
-    uint32_t result = access & 0x0000FFFF;
-    if (access & 0x80000000u) result |= kKeyRead;        // GENERIC_READ
-    if (access & 0x40000000u) result |= kKeyWrite;       // GENERIC_WRITE
-    if (access & 0x10000000u) result |= kKeyAllAccess;   // GENERIC_ALL
-    if (access & 0x02000000u) result |= kKeyAllAccess;   // MAXIMUM_ALLOWED
-    return result | (access & 0x00FF0000u);
-}
-
-// Splits a relative key path into folded and original components. Windows refuses a
-// leading "\" and empty components; one trailing "\" is tolerated.
-uint32_t SplitPath(std::wstring_view path, std::vector<std::wstring>* parts) {
-    if (!path.empty() && path.back() == L'\\') path.remove_suffix(1);
-    if (path.empty()) return kErrorSuccess;
-    size_t start = 0;
-    while (true) {
-        const size_t end = path.find(L'\\', start);
-        const std::wstring_view part = path.substr(start, end == std::wstring_view::npos ? path.size() - start : end - start);
-        if (part.empty()) return kErrorBadPathname;
-        if (part.size() > kMaxComponent) return kErrorInvalidParameter;
-        parts->emplace_back(part);
-        if (end == std::wstring_view::npos) break;
-        start = end + 1;
-    }
-    return kErrorSuccess;
-}
-
 std::string ChildKey(const std::string& parent, const std::string& foldedName) {
     std::string key = parent;
     key += '\0';
@@ -286,7 +227,7 @@ public:
             return KeyExists(txn, e, base.folded) ? kErrorFileNotFound : kErrorKeyDeleted;
         });
         if (status != kErrorSuccess) return status;
-        *result = NewHandle(target, NormalizeAccess(access), base.root);
+        *result = NewHandle(target, NormalizeRegistryAccess(access), base.root);
         return kErrorSuccess;
     }
 
@@ -328,7 +269,7 @@ public:
         });
         if (status != kErrorSuccess) return status;
         if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
-        *result = NewHandle(target, NormalizeAccess(access), base.root);
+        *result = NewHandle(target, NormalizeRegistryAccess(access), base.root);
         return kErrorSuccess;
     }
 
@@ -567,7 +508,7 @@ private:
     uint32_t Resolve(RegKeyHandle key, std::wstring_view subKey, KeyState* base, std::vector<std::wstring>* parts) {
         if (uint32_t s = Lookup(key, base); s != kErrorSuccess) return s;
         if (!subKey.empty() && subKey.front() == L'\\') return kErrorBadPathname;
-        return SplitPath(subKey, parts);
+        return SplitRegistryPath(subKey, parts);
     }
 
     // ---- environment and transactions ----
