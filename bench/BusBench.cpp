@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -60,11 +61,18 @@ const std::pair<const wchar_t*, uint32_t> kStatistics[] = {
 
 ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
+constexpr uint32_t kFrameworkVersion = 1006000;  // what the host hands CreateObject
+
 // The build's bin folder, or GP_BENCH_BIN_DIR from the environment (to measure a kept copy
 // of an earlier build against the current one).
 std::string BinFolder() {
     const char* folder = std::getenv("GP_BENCH_BIN_DIR");
     return folder != nullptr && *folder != '\0' ? folder : GP_BENCH_BIN_DIR;
+}
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "BusBench: %s\n", what);
+    std::abort();
 }
 
 // CPU time of every thread of this process, by thread id (ns, from schedstat).
@@ -127,25 +135,26 @@ public:
             auto store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder_ / "registry").string()));
             for (const auto& [key, value] : kStatistics) {
                 Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-                if (writer.Create(reg::HkeyLocalMachine(), key) != 0 || writer.SetDwordValue(L"SDSValue", value) != 0)
-                    std::abort();
+                const uint32_t created = writer.Create(reg::HkeyLocalMachine(), key);
+                const uint32_t set = created == 0 ? writer.SetDwordValue(L"SDSValue", value) : created;
+                if (set != 0) Fail("cannot seed the registry");
             }
         }
         setenv("GLIMMERPANE_PREFIX", folder_.c_str(), 1);
         bus_ = dlopen((BinFolder() + "/BusBroker.so").c_str(), RTLD_NOW | RTLD_LOCAL);
         module_ = dlopen((BinFolder() + "/Glimmerpane.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (bus_ == nullptr || module_ == nullptr) std::abort();
+        if (bus_ == nullptr || module_ == nullptr) Fail(dlerror());
         using Create = void* (*)(uint32_t);
-        functions_ = static_cast<const MessageBusFunctions*>(reinterpret_cast<Create>(dlsym(bus_, "CreateObject"))(0));
-        table_ = static_cast<const ModuleFunctionTable*>(reinterpret_cast<Create>(dlsym(module_, "CreateObject"))(0));
-        if (functions_ == nullptr || table_ == nullptr) std::abort();
-        if (functions_->open(&moduleBus_) != 0 || functions_->open(&publisher_) != 0) std::abort();
-        if (functions_->subscribe(publisher_, &payloads, OnPayload, L"messaging.message.processed") == 0) std::abort();
+        functions_ = static_cast<const MessageBusFunctions*>(reinterpret_cast<Create>(dlsym(bus_, "CreateObject"))(kFrameworkVersion));
+        table_ = static_cast<const ModuleFunctionTable*>(reinterpret_cast<Create>(dlsym(module_, "CreateObject"))(kFrameworkVersion));
+        if (functions_ == nullptr || table_ == nullptr) Fail("no function table");
+        if (functions_->open(&moduleBus_) != 0 || functions_->open(&publisher_) != 0) Fail("bus open failed");
+        if (functions_->subscribe(publisher_, &payloads, OnPayload, L"messaging.message.processed") == 0) Fail("subscribe failed");
         if (table_->NewModule(&handle_, L"BusBench") != 0 ||
             table_->InitializeModuleV2(handle_, L"Glimmerpane", L"", 0, nullptr, nullptr, nullptr, NoManager,
                                        moduleBus_, functions_) != 0 ||
             table_->StartModule(handle_) != 0)
-            std::abort();
+            Fail("the module did not start");
         publishAndWait();  // the module's first payload: its worker is running
         const std::map<long, uint64_t> before = ThreadCpu();
         for (int i = 0; i < 200; ++i) publishAndWait();
@@ -173,7 +182,7 @@ public:
         MessageHeader header{};
         header.marker = 1;
         header.headerVersion = 2;
-        if (functions_->publish(publisher_, &header, name, L"bench", data) != 0) std::abort();
+        if (functions_->publish(publisher_, &header, name, L"bench", data) != 0) Fail("publish failed");
     }
     // Publishes a red protection state after whatever is queued and waits for its payload,
     // the first unlike the four-tile one; then restores the state.
