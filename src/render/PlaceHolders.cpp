@@ -3,11 +3,13 @@
 
 #include <cstdlib>
 
+#include <algorithm>
+#include <climits>
 #include <locale>
-#include <sstream>
 
 #include "etwlogging/LogCall.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/LanguageIds.h"
 #include "platform/LocalTime.h"
 #include "render/PlaceholderScanner.h"
 
@@ -119,32 +121,63 @@ bool PlaceHolders::_Impl::getTileXML(std::wstring& xml, TileContent content, con
     return true;
 }
 
+void PlaceHolders::_Impl::pushEscapedFront(const std::wstring& text) {
+    for (auto c = text.rbegin(); c != text.rend(); ++c) {
+        switch (*c) {
+            case L'&': pending.append(L";pma&"); break;
+            case L'<': pending.append(L";tl&"); break;
+            case L'>': pending.append(L";tg&"); break;
+            case L'"': pending.append(L";touq&"); break;
+            case L'\'': pending.append(L";sopa&"); break;
+            default: pending.push_back(*c);
+        }
+    }
+}
+
 bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent content, const ProcState& state) {
-    std::wstring work = std::move(text);
+    // pending holds the text still to scan back to front: its next character is at the end.
+    pending.assign(text.rbegin(), text.rend());
     text.clear();
     size_t replacements = 0;
+    auto work = [this] { return std::wstring(pending.rbegin(), pending.rend()); };  // for log records only
     for (;;) {
-        const PlaceholderMatch match = findPlaceholder(work);
-        if (!match.found()) {
-            text += work;
+        // The leftmost "%name%" of the text still to scan, as findPlaceholder finds it.
+        size_t open = pending.size(), close = 0;
+        bool found = false;
+        for (size_t at = pending.size(); at-- > 0;) {
+            if (pending[at] != L'%') continue;
+            if (open == pending.size() || at + 1 == open) {
+                open = at;  // a first sign, or "%%": the second sign may still open a match
+                continue;
+            }
+            close = at;
+            found = true;
+            break;
+        }
+        if (!found) {
+            text.append(pending.rbegin(), pending.rend());
             return true;
         }
-        const std::wstring placeholder = work.substr(match.position, match.length);
+        // The characters from the end down to open lie before the match.
+        const auto before = static_cast<std::ptrdiff_t>(pending.size() - 1 - open);
+        const auto through = static_cast<std::ptrdiff_t>(pending.size() - close);
+        placeholder.assign(pending.rbegin() + before, pending.rbegin() + through);
         if (replacements == kMaxReplacementsPerTile) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
                            L"Too many placeholder replacements (%lu) at %ls in %ls ",
-                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(), work.c_str());
+                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(), work().c_str());
             return false;
         }
-        std::wstring value = getPlaceholderValue(placeholder, content, state);
+        const std::wstring value = getPlaceholderValue(placeholder, content, state);
         if (value == placeholder) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
-                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), work.c_str());
+                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), work().c_str());
             return false;
         }
         ++replacements;
-        text.append(work, 0, match.position);
-        work = escapeXml(value) + work.substr(match.position + match.length);
+        text.append(pending.rbegin(), pending.rbegin() + before);
+        pending.resize(close);
+        pushEscapedFront(value);
     }
 }
 
@@ -200,25 +233,58 @@ std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
     return *fileName;
 }
 
-const std::locale& PlaceHolders::_Impl::userLocale() {
+const PlaceHolders::_Impl::NumberFormat& PlaceHolders::_Impl::numberFormat() {
+    const uint64_t scope = glimmerpane::platform::UiLanguageScope::current();
+    if (scope != 0 && scope == localeScope) return format;
     std::string key = glimmerpane::platform::NumberLocaleKey();
     if (key != localeKey || localeKey.empty()) {
-        locale = BuildUserLocale();
+        const std::locale locale = BuildUserLocale();
+        format = NumberFormat{};
+        try {
+            const auto& punctuation = std::use_facet<std::numpunct<wchar_t>>(locale);
+            format.grouping = punctuation.grouping();
+            format.separator = punctuation.thousands_sep();
+        } catch (const std::exception&) {
+            // A locale without numeric punctuation prints plain digits.
+        }
         localeKey = std::move(key);
     }
-    return locale;
+    localeScope = scope;
+    return format;
 }
 
 std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
-    std::wostringstream stream;
-    stream.imbue(userLocale());
-    try {
-        const auto& facet = std::use_facet<std::num_put<wchar_t>>(stream.getloc());
-        facet.put(std::ostreambuf_iterator<wchar_t>(stream), stream, L' ', static_cast<unsigned long long>(value));
-    } catch (const std::exception&) {
-        return std::to_wstring(value);
+    wchar_t digits[20];
+    size_t length = 0;
+    do {
+        digits[length++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::reverse(digits, digits + length);
+
+    // Grouped exactly as std::num_put groups (libstdc++'s __add_grouping): group sizes are
+    // taken from the right in the order of grouping, its last size repeating; a size of 0
+    // or less, or CHAR_MAX, ends the grouping.
+    const NumberFormat& number = numberFormat();
+    const std::string& grouping = number.grouping;
+    auto usable = [](char size) { return static_cast<signed char>(size) > 0 && size != CHAR_MAX; };
+    if (grouping.empty() || !usable(grouping[0])) return std::wstring(digits, length);
+    size_t index = 0, repeats = 0, lead = length;
+    while (lead > static_cast<size_t>(grouping[index]) && usable(grouping[index])) {
+        lead -= static_cast<size_t>(grouping[index]);
+        if (index < grouping.size() - 1) ++index;
+        else ++repeats;
     }
-    return stream.str();
+    std::wstring out(digits, lead);
+    size_t at = lead;
+    auto group = [&](char size) {
+        out.push_back(number.separator);
+        out.append(digits + at, static_cast<size_t>(size));
+        at += static_cast<size_t>(size);
+    };
+    while (repeats-- > 0) group(grouping[index]);
+    while (index-- > 0) group(grouping[index]);
+    return out;
 }
 
 std::wstring PlaceHolders::_Impl::resourceString(uint32_t id) {

@@ -8,12 +8,16 @@
 // chain would otherwise expand without end). Every inserted value is XML-escaped (& < > " ')
 // because resource texts are plain text while the template is XML.
 //
+// The rewrite runs in one pass: the text still to scan is kept reversed, so a replacement is
+// pushed in front of it in time proportional to its own length, and the buffers live from
+// tile to tile. Counts are grouped with the separator of the user's locale, read from the
+// locale once and kept until the locale's variables change (checked once per
+// UiLanguageScope, that is once per tile set, else per call).
+//
 // One object is used by one thread at a time (the module's worker). Nothing here throws
 // for bad data; the constructor throws ModuleException when it has to create the default
 // resource library and that fails.
 #pragma once
-
-#include <locale>
 
 #include <cstdint>
 #include <functional>
@@ -77,13 +81,25 @@ public:
 private:
     std::wstring tileString(TileContent content, uint32_t TileResources::*field, const wchar_t* function);
 
-    // The user's locale, rebuilt only when the variables that choose it change: building
-    // a std::locale costs more than the rest of a tile together.
-    const std::locale& userLocale();
+    // How the user's locale groups digits.
+    struct NumberFormat {
+        std::string grouping;  // as std::numpunct::grouping; empty: no grouping
+        wchar_t separator = L',';
+    };
+    // Rebuilt only when the variables that choose the locale change: building a std::locale
+    // costs more than the rest of a tile together.
+    const NumberFormat& numberFormat();
+    // Pushes text, XML-escaped, in front of the reversed text still to scan.
+    void pushEscapedFront(const std::wstring& text);
 
     std::shared_ptr<ResourceDll> resources;
     std::string localeKey;
-    std::locale locale;
+    uint64_t localeScope = 0;
+    NumberFormat format;
+    // Buffers of the rewrite, kept from tile to tile: the text still to scan, reversed, and
+    // the placeholder being looked up.
+    std::wstring pending;
+    std::wstring placeholder;
 };
 
 using TileContentPlaceholderMap =
