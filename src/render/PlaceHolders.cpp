@@ -121,63 +121,82 @@ bool PlaceHolders::_Impl::getTileXML(std::wstring& xml, TileContent content, con
     return true;
 }
 
-void PlaceHolders::_Impl::pushEscapedFront(const std::wstring& text) {
-    for (auto c = text.rbegin(); c != text.rend(); ++c) {
-        switch (*c) {
-            case L'&': pending.append(L";pma&"); break;
-            case L'<': pending.append(L";tl&"); break;
-            case L'>': pending.append(L";tg&"); break;
-            case L'"': pending.append(L";touq&"); break;
-            case L'\'': pending.append(L";sopa&"); break;
-            default: pending.push_back(*c);
+namespace {
+
+size_t EscapedLength(const std::wstring& text) {
+    size_t length = text.size();
+    for (const wchar_t c : text) {
+        switch (c) {
+            case L'&': length += 4; break;
+            case L'<':
+            case L'>': length += 3; break;
+            case L'"':
+            case L'\'': length += 5; break;
+            default: break;
+        }
+    }
+    return length;
+}
+
+// Writes text XML-escaped from out on; there is room for EscapedLength(text) characters.
+void WriteEscaped(const std::wstring& text, wchar_t* out) {
+    auto put = [&out](const wchar_t* entity, size_t length) { out = std::copy_n(entity, length, out); };
+    for (const wchar_t c : text) {
+        switch (c) {
+            case L'&': put(L"&amp;", 5); break;
+            case L'<': put(L"&lt;", 4); break;
+            case L'>': put(L"&gt;", 4); break;
+            case L'"': put(L"&quot;", 6); break;
+            case L'\'': put(L"&apos;", 6); break;
+            default: *out++ = c;
         }
     }
 }
 
+// Room kept in front of the text still to scan when a replacement does not fit there.
+constexpr size_t kFrontRoom = 512;
+
+}  // namespace
+
 bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent content, const ProcState& state) {
-    // pending holds the text still to scan back to front: its next character is at the end.
-    pending.assign(text.rbegin(), text.rend());
+    // work[start:] is the text still to scan. A replacement is written, escaped, just in
+    // front of the rest, over characters already consumed, so the rest is never moved.
+    work.swap(text);
     text.clear();
-    size_t replacements = 0;
-    auto work = [this] { return std::wstring(pending.rbegin(), pending.rend()); };  // for log records only
+    size_t start = 0, replacements = 0;
     for (;;) {
-        // The leftmost "%name%" of the text still to scan, as findPlaceholder finds it.
-        size_t open = pending.size(), close = 0;
-        bool found = false;
-        for (size_t at = pending.size(); at-- > 0;) {
-            if (pending[at] != L'%') continue;
-            if (open == pending.size() || at + 1 == open) {
-                open = at;  // a first sign, or "%%": the second sign may still open a match
-                continue;
-            }
-            close = at;
-            found = true;
-            break;
-        }
-        if (!found) {
-            text.append(pending.rbegin(), pending.rend());
+        const std::wstring_view rest = std::wstring_view(work).substr(start);
+        const PlaceholderMatch match = findPlaceholder(rest);
+        if (!match.found()) {
+            text.append(rest);
             return true;
         }
-        // The characters from the end down to open lie before the match.
-        const auto before = static_cast<std::ptrdiff_t>(pending.size() - 1 - open);
-        const auto through = static_cast<std::ptrdiff_t>(pending.size() - close);
-        placeholder.assign(pending.rbegin() + before, pending.rbegin() + through);
+        placeholder.assign(rest.substr(match.position, match.length));
         if (replacements == kMaxReplacementsPerTile) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
                            L"Too many placeholder replacements (%lu) at %ls in %ls ",
-                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(), work().c_str());
+                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(),
+                           std::wstring(rest).c_str());
             return false;
         }
         const std::wstring value = getPlaceholderValue(placeholder, content, state);
         if (value == placeholder) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
-                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), work().c_str());
+                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), std::wstring(rest).c_str());
             return false;
         }
         ++replacements;
-        text.append(pending.rbegin(), pending.rbegin() + before);
-        pending.resize(close);
-        pushEscapedFront(value);
+        text.append(rest.substr(0, match.position));
+        size_t end = start + match.position + match.length;
+        const size_t escaped = EscapedLength(value);
+        if (escaped > end) {
+            spare.assign(kFrontRoom + escaped, L' ');
+            spare.append(work, end);
+            work.swap(spare);
+            end = kFrontRoom + escaped;
+        }
+        start = end - escaped;
+        WriteEscaped(value, work.data() + start);
     }
 }
 

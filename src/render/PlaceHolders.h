@@ -8,9 +8,9 @@
 // chain would otherwise expand without end). Every inserted value is XML-escaped (& < > " ')
 // because resource texts are plain text while the template is XML.
 //
-// The rewrite runs in one pass: the text still to scan is kept reversed, so a replacement is
-// pushed in front of it in time proportional to its own length, and the buffers live from
-// tile to tile. Counts are grouped with the separator of the user's locale, read from the
+// The rewrite runs in one pass: each replacement is written, escaped, in front of the text
+// still to scan (over text already consumed), so the rest of the template is neither copied
+// nor moved per placeholder, and the buffers live from tile to tile. Counts are grouped with the separator of the user's locale, read from the
 // locale once and kept until the locale's variables change (checked once per
 // UiLanguageScope, that is once per tile set, else per call).
 //
@@ -89,16 +89,16 @@ private:
     // Rebuilt only when the variables that choose the locale change: building a std::locale
     // costs more than the rest of a tile together.
     const NumberFormat& numberFormat();
-    // Pushes text, XML-escaped, in front of the reversed text still to scan.
-    void pushEscapedFront(const std::wstring& text);
 
     std::shared_ptr<ResourceDll> resources;
     std::string localeKey;
     uint64_t localeScope = 0;
     NumberFormat format;
-    // Buffers of the rewrite, kept from tile to tile: the text still to scan, reversed, and
-    // the placeholder being looked up.
-    std::wstring pending;
+    // Buffers of the rewrite, kept from tile to tile: the text being rewritten, its
+    // replacement when a value does not fit in front of the rest, and the placeholder
+    // being looked up.
+    std::wstring work;
+    std::wstring spare;
     std::wstring placeholder;
 };
 
