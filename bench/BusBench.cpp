@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStatistics.h"
 #include "base/Utf.h"
 #include "platform/Registry.h"
 #include "utility/CRegKey.h"
@@ -67,21 +68,6 @@ namespace {
 
 namespace reg = glimmerpane::platform;
 using Clock = std::chrono::steady_clock;
-
-const std::pair<const wchar_t*, uint32_t> kStatistics[] = {
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsResolved", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesResolved", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansResolved", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramResolved", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusResolved", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsDetected", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesDetected", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansDetected", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramDetected", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusDetected", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TotalItemScanned", 1234567},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked", 42},
-};
 
 ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
@@ -157,12 +143,7 @@ public:
             // Seeded before the module opens the store, and released again: one process should
             // hold one environment per store.
             auto store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder_ / "registry").string()));
-            for (const auto& [key, value] : kStatistics) {
-                Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-                const uint32_t created = writer.Create(reg::HkeyLocalMachine(), key);
-                const uint32_t set = created == 0 ? writer.SetDwordValue(L"SDSValue", value) : created;
-                if (set != 0) Fail("cannot seed the registry");
-            }
+            if (!gpbench::SeedStatistics(store)) Fail("cannot seed the registry");
         }
         setenv("GLIMMERPANE_PREFIX", folder_.c_str(), 1);
         bus_ = dlopen((BinFolder() + "/BusBroker.so").c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -23,6 +23,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "BenchStatistics.h"
 #include "base/Utf.h"
 #include "glimmerpane/resource_table.h"
 #include "platform/Registry.h"
@@ -30,23 +31,10 @@
 #include "render/PlaceholderScanner.h"
 #include "render/TileCatalogue.h"
 #include "tiles/MessageQueue.h"
-#include "utility/CRegKey.h"
 
 namespace {
 
 namespace reg = glimmerpane::platform;
-
-#define GP_SCAN_REPORT L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
-const wchar_t* const kKeys[] = {
-    GP_SCAN_REPORT L"RootKitsResolved",        GP_SCAN_REPORT L"TrackingCookiesResolved",
-    GP_SCAN_REPORT L"TrojansResolved",         GP_SCAN_REPORT L"UnwantedProgramResolved",
-    GP_SCAN_REPORT L"VirusResolved",           GP_SCAN_REPORT L"RootKitsDetected",
-    GP_SCAN_REPORT L"TrackingCookiesDetected", GP_SCAN_REPORT L"TrojansDetected",
-    GP_SCAN_REPORT L"UnwantedProgramDetected", GP_SCAN_REPORT L"VirusDetected",
-    GP_SCAN_REPORT L"TotalItemScanned",
-    L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked",
-};
-#undef GP_SCAN_REPORT
 
 // The four tiles of the module benchmarks and the count texts their bodies name.
 constexpr Vornik::TileContent kTiles[] = {Vornik::FILES_SCANNED, Vornik::CONNECTIONS_BLOCKED, Vornik::THREATS_REMOVED,
@@ -70,10 +58,8 @@ struct Floor {
         std::string pattern = (std::filesystem::temp_directory_path() / "gp-bench-floor-XXXXXX").string();
         folder = mkdtemp(pattern.data());
         store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder / "registry").string()));
-        for (const wchar_t* key : kKeys) {
-            Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-            if (writer.Create(reg::HkeyLocalMachine(), key) != 0 || writer.SetDwordValue(L"SDSValue", 1234567) != 0)
-                std::abort();
+        if (!gpbench::SeedStatistics(store)) std::abort();
+        for (const auto& [key, value] : gpbench::kStatistics) {
             locations.push_back({reg::HkeyLocalMachine(), key, L"SDSValue", {}});
             if (store->PrepareValue(&locations.back()) != 0) std::abort();
         }

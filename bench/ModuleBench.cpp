@@ -32,26 +32,11 @@
 #include "tiles/RegistryAPI.h"
 #include "utility/CRegKey.h"
 #include "base/Utf.h"
+#include "BenchStatistics.h"
 
 namespace {
 
 namespace reg = glimmerpane::platform;
-
-// Counts FILES_SCANNED, CONNECTIONS_BLOCKED, THREATS_REMOVED and SECURE into the selection.
-const std::pair<const wchar_t*, uint32_t> kStatistics[] = {
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsResolved", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesResolved", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansResolved", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramResolved", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusResolved", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsDetected", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesDetected", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansDetected", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramDetected", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusDetected", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TotalItemScanned", 1234567},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked", 42},
-};
 
 // The shipped resource library, found beside this executable as if the module were there.
 class BinFolderResources : public Vornik::ResourceAPI {
@@ -123,11 +108,7 @@ struct RunningModule {
         std::string pattern = (std::filesystem::temp_directory_path() / "gp-bench-module-XXXXXX").string();
         folder = mkdtemp(pattern.data());
         auto store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder / "registry").string()));
-        for (const auto& [key, value] : kStatistics) {
-            Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-            if (writer.Create(reg::HkeyLocalMachine(), key) != 0 || writer.SetDwordValue(L"SDSValue", value) != 0)
-                std::abort();
-        }
+        if (!gpbench::SeedStatistics(store)) std::abort();
         auto resources = std::make_shared<Vornik::ResourceDll>(L"Glimmerpane.so", L"GPNResources.so",
                                                                std::make_shared<BinFolderResources>());
         auto formatter =

@@ -45,30 +45,56 @@ std::locale BuildUserLocale() {
 }  // namespace
 
 const TileContentPlaceholderMap tileContentPlaceholders = {
-    {L"%TILE_MEDIUM_TEXT_CAPTION%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getMediumTileCaption(c); }},
-    {L"%TILE_MEDIUM_TEXT_BODY%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getMediumTileBody(c); }},
-    {L"%TILE_WIDE_TEXT_CAPTION%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getWideTileCaption(c); }},
-    {L"%TILE_WIDE_TEXT_BODY%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getWideTileBody(c); }},
-    {L"%IMAGE_SRC%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getImageSource(c); }},
+    {L"%TILE_MEDIUM_TEXT_CAPTION%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption", out);
+     }},
+    {L"%TILE_MEDIUM_TEXT_BODY%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody", out);
+     }},
+    {L"%TILE_WIDE_TEXT_CAPTION%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption", out);
+     }},
+    {L"%TILE_WIDE_TEXT_BODY%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody", out);
+     }},
+    {L"%IMAGE_SRC%", [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) { impl.imageSource(c, out); }},
 };
 
 const StatisticPlaceholderMap statisticPlaceholders = {
-    {L"%NUM_FILES%", [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.filesScanned); }},
+    {L"%NUM_FILES%",
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.filesScanned, out); }},
     {L"%NUM_OF_RISKY_CONNECTIONS%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.connectionsBlocked); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.connectionsBlocked, out); }},
     {L"%NUM_THREATS_REMOVED%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.threatsResolved); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.threatsResolved, out); }},
     {L"%CONNECTIONS_BLOCKED_WIDE%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getConnectionsBlockedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kConnectionsBlockedIds, s.connectionsBlocked, true), out);
+     }},
     {L"%CONNECTIONS_BLOCKED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getConnectionsBlockedText(s, false); }},
-    {L"%FILES_SCANNED_WIDE%", [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getFilesScannedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kConnectionsBlockedIds, s.connectionsBlocked, false), out);
+     }},
+    {L"%FILES_SCANNED_WIDE%",
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kFilesScannedIds, s.filesScanned, true), out);
+     }},
     {L"%FILES_SCANNED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getFilesScannedText(s, false); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kFilesScannedIds, s.filesScanned, false), out);
+     }},
     {L"%THREATS_REMOVED_WIDE%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getThreatsRemovedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kThreatsRemovedIds, s.threatsResolved, true), out);
+     }},
     {L"%THREATS_REMOVED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getThreatsRemovedText(s, false); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kThreatsRemovedIds, s.threatsResolved, false), out);
+     }},
 };
 
 std::wstring escapeXml(const std::wstring& text) {
@@ -179,8 +205,7 @@ bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent co
                            std::wstring(rest).c_str());
             return false;
         }
-        const std::wstring value = getPlaceholderValue(placeholder, content, state);
-        if (value == placeholder) {
+        if (!placeholderValue(placeholder, content, state, value)) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
                            L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), std::wstring(rest).c_str());
             return false;
@@ -200,56 +225,76 @@ bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent co
     }
 }
 
-std::wstring PlaceHolders::_Impl::getPlaceholderValue(const std::wstring& placeholder, TileContent content,
-                                                      const ProcState& state) {
-    std::wstring result;
+bool PlaceHolders::_Impl::placeholderValue(const std::wstring& placeholder, TileContent content,
+                                           const ProcState& state, std::wstring& value) {
+    value.clear();
     if (auto found = tileContentPlaceholders.find(placeholder); found != tileContentPlaceholders.end()) {
-        result = found->second(*this, content);
+        found->second(*this, content, value);
     } else if (auto statistic = statisticPlaceholders.find(placeholder); statistic != statisticPlaceholders.end()) {
-        result = statistic->second(*this, state);
+        statistic->second(*this, state, value);
     }
-    return result.empty() ? placeholder : result;
+    return !value.empty() && value != placeholder;
 }
 
-std::wstring PlaceHolders::_Impl::tileString(TileContent content, uint32_t TileResources::*field,
-                                             const wchar_t* function) {
+std::wstring PlaceHolders::_Impl::getPlaceholderValue(const std::wstring& placeholder, TileContent content,
+                                                      const ProcState& state) {
+    std::wstring value;
+    return placeholderValue(placeholder, content, state, value) ? value : placeholder;
+}
+
+void PlaceHolders::_Impl::tileText(TileContent content, uint32_t TileResources::*field, const wchar_t* function,
+                                   std::wstring& out) {
+    out.clear();
     const TileResources* row = findTileResources(content);
-    if (row == nullptr) return std::wstring();
-    std::wstring text;
-    if (!resources->getResourceString(row->*field, text)) {
+    if (row == nullptr) return;
+    if (!resources->getResourceString(row->*field, out)) {
         GP_LOG_WARNING(kSource, function, L"Failed to get resource string %lu for TileContent: %d",
                        static_cast<unsigned long>(row->*field), static_cast<int>(content));
-        return std::wstring();
+        out.clear();
     }
-    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getMediumTileCaption(TileContent content) {
-    return tileString(content, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption");
+    std::wstring text;
+    tileText(content, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getMediumTileBody(TileContent content) {
-    return tileString(content, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody");
+    std::wstring text;
+    tileText(content, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getWideTileCaption(TileContent content) {
-    return tileString(content, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption");
+    std::wstring text;
+    tileText(content, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getWideTileBody(TileContent content) {
-    return tileString(content, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody");
+    std::wstring text;
+    tileText(content, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody", text);
+    return text;
 }
 
-std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
+void PlaceHolders::_Impl::imageSource(TileContent content, std::wstring& out) {
+    out.clear();
     const TileResources* row = findTileResources(content);
-    if (row == nullptr) return std::wstring();
+    if (row == nullptr) return;
     const std::wstring* fileName = findTileImage(row->image);
     if (fileName == nullptr) {
         GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::getImageSource", L"Failed to get the image source for Tile Id %lu",
                        static_cast<unsigned long>(static_cast<uint32_t>(content)));
-        return std::wstring();
+        return;
     }
-    return *fileName;
+    out.assign(*fileName);
+}
+
+std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
+    std::wstring text;
+    imageSource(content, text);
+    return text;
 }
 
 const PlaceHolders::_Impl::NumberFormat& PlaceHolders::_Impl::numberFormat() {
@@ -272,7 +317,7 @@ const PlaceHolders::_Impl::NumberFormat& PlaceHolders::_Impl::numberFormat() {
     return format;
 }
 
-std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
+void PlaceHolders::_Impl::number(uint64_t value, std::wstring& out) {
     wchar_t digits[20];
     size_t length = 0;
     do {
@@ -287,14 +332,17 @@ std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
     const NumberFormat& number = numberFormat();
     const std::string& grouping = number.grouping;
     auto usable = [](char size) { return static_cast<signed char>(size) > 0 && size != CHAR_MAX; };
-    if (grouping.empty() || !usable(grouping[0])) return std::wstring(digits, length);
+    if (grouping.empty() || !usable(grouping[0])) {
+        out.assign(digits, length);
+        return;
+    }
     size_t index = 0, repeats = 0, lead = length;
     while (lead > static_cast<size_t>(grouping[index]) && usable(grouping[index])) {
         lead -= static_cast<size_t>(grouping[index]);
         if (index < grouping.size() - 1) ++index;
         else ++repeats;
     }
-    std::wstring out(digits, lead);
+    out.assign(digits, lead);
     size_t at = lead;
     auto group = [&](char size) {
         out.push_back(number.separator);
@@ -303,12 +351,21 @@ std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
     };
     while (repeats-- > 0) group(grouping[index]);
     while (index-- > 0) group(grouping[index]);
-    return out;
+}
+
+std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
+    std::wstring text;
+    number(value, text);
+    return text;
+}
+
+void PlaceHolders::_Impl::resourceText(uint32_t id, std::wstring& out) {
+    if (!resources->getResourceString(id, out)) out.clear();
 }
 
 std::wstring PlaceHolders::_Impl::resourceString(uint32_t id) {
     std::wstring text;
-    resources->getResourceString(id, text);
+    resourceText(id, text);
     return text;
 }
 

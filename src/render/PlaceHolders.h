@@ -78,8 +78,17 @@ public:
     // The string resource, or empty when it cannot be read (logged by ResourceDll).
     std::wstring resourceString(uint32_t id);
 
+    // The values above written into a buffer the caller keeps (emptied first; empty when
+    // there is none, with the same records), so that a tile allocates no string per value.
+    // tileText logs under the name of the getter it serves (function).
+    bool placeholderValue(const std::wstring& placeholder, TileContent content, const ProcState& state,
+                          std::wstring& value);
+    void tileText(TileContent content, uint32_t TileResources::*field, const wchar_t* function, std::wstring& out);
+    void imageSource(TileContent content, std::wstring& out);
+    void number(uint64_t value, std::wstring& out);
+    void resourceText(uint32_t id, std::wstring& out);
+
 private:
-    std::wstring tileString(TileContent content, uint32_t TileResources::*field, const wchar_t* function);
 
     // How the user's locale groups digits.
     struct NumberFormat {
@@ -100,12 +109,14 @@ private:
     std::wstring work;
     std::wstring spare;
     std::wstring placeholder;
+    std::wstring value;
 };
 
+// Each callable writes the placeholder's value into its last argument (empty: no value).
 using TileContentPlaceholderMap =
-    std::unordered_map<std::wstring, std::function<std::wstring(PlaceHolders::_Impl&, TileContent)>>;
+    std::unordered_map<std::wstring, std::function<void(PlaceHolders::_Impl&, TileContent, std::wstring&)>>;
 using StatisticPlaceholderMap =
-    std::unordered_map<std::wstring, std::function<std::wstring(PlaceHolders::_Impl&, const ProcState&)>>;
+    std::unordered_map<std::wstring, std::function<void(PlaceHolders::_Impl&, const ProcState&, std::wstring&)>>;
 
 // The five content placeholders and the nine statistic placeholders; process-wide constants.
 extern const TileContentPlaceholderMap tileContentPlaceholders;
