@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 
+#include "base/MessageSize.h"
 #include "base/Utf.h"
 #include "support/FakeBus.h"
 #include "support/TempRegistry.h"
@@ -130,10 +131,16 @@ protected:
         }
     }
 
+    // The payload texts, each checked to travel with a header that counts its own size (the
+    // module publishes one message object again and again).
     std::vector<std::string> payloads() const {
         std::vector<std::string> found;
-        for (const auto& m : bus.published())
-            if (m.name == L"messaging.message.processed") found.push_back(glimmerpane::base::Utf8FromWide(m.userData));
+        for (const auto& m : bus.published()) {
+            if (m.name != L"messaging.message.processed") continue;
+            EXPECT_EQ(m.header.totalSize, glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, m.name, m.sender,
+                                                                              m.userData));
+            found.push_back(glimmerpane::base::Utf8FromWide(m.userData));
+        }
         return found;
     }
 
