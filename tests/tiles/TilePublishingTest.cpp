@@ -288,6 +288,34 @@ TEST_F(TilePublishing, StatisticsWrittenWhileTheWorkerRunsDoNotRace) {
     EXPECT_EQ(state->filesScanned, 3u);
 }
 
+// The registry's own RegistryAPI reads the twelve keys through one snapshot: a key that is
+// missing still logs its own record, and only that one.
+TEST_F(TilePublishing, OverTheStoreAMissingKeyLogsItsOwnRecordAndTheOthersCount) {
+    gptest::TempRegistry temp;
+    const std::wstring kinds[] = {L"RootKits", L"TrackingCookies", L"Trojans", L"UnwantedProgram", L"Virus"};
+    std::vector<std::wstring> keys;
+    for (const auto& kind : kinds) keys.push_back(kScanReport + kind + L"Resolved");
+    for (const auto& kind : kinds) keys.push_back(kScanReport + kind + L"Detected");
+    keys.push_back(kConnections);  // TotalItemScanned is left out
+    for (const auto& key : keys) {
+        Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(temp.store));
+        ASSERT_EQ(writer.Create(glimmerpane::platform::HkeyLocalMachine(), key.c_str()), 0u);
+        ASSERT_EQ(writer.SetDwordValue(L"SDSValue", 3), 0u);
+    }
+    module = std::make_unique<OpenModule>(state, std::make_shared<RegistryAPI>(temp.store));
+    for (int round = 0; round < 2; ++round) {
+        LogCapture capture;
+        module->updateStatistics();
+        const auto records = capture.containing(L"Failed to read statistics from");
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].message, L"Failed to read statistics from " + kScanReport + L"TotalItemScanned");
+    }
+    EXPECT_EQ(state->threatsResolved, 15u);
+    EXPECT_EQ(state->threatsDetected, 15u);
+    EXPECT_EQ(state->connectionsBlocked, 3u);
+    EXPECT_EQ(state->filesScanned, 0u);
+}
+
 // Status messages whose last ones decide the final state: the firewall, the updates and the
 // protection state each turn on and off in turn.
 std::vector<std::pair<std::wstring, std::wstring>> AlternatingStates(size_t count) {
