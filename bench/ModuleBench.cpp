@@ -6,8 +6,9 @@
 // own cost: "delivery" is the module's message callback being called, "published" is
 // the module calling publish with "messaging.message.processed".
 //   MessageLatency       deliver one message, wait for its payload (median = latency)
-//   SustainedThroughput  deliver a batch, wait for every payload (items/s)
-//   MemoryOverMillion    10^6 messages; reports resident memory growth in KiB
+//   SustainedThroughput  deliver 10,000 at most 512 ahead of their payloads, wait for every
+//                        payload (items/s)
+//   MemoryOverMillion    10^6 messages, paced the same way; reports resident memory growth in KiB
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -32,26 +33,11 @@
 #include "tiles/RegistryAPI.h"
 #include "utility/CRegKey.h"
 #include "base/Utf.h"
+#include "BenchStatistics.h"
 
 namespace {
 
 namespace reg = glimmerpane::platform;
-
-// Counts FILES_SCANNED, CONNECTIONS_BLOCKED, THREATS_REMOVED and SECURE into the selection.
-const std::pair<const wchar_t*, uint32_t> kStatistics[] = {
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsResolved", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesResolved", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansResolved", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramResolved", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusResolved", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\RootKitsDetected", 1},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrackingCookiesDetected", 2},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TrojansDetected", 3},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\UnwantedProgramDetected", 4},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusDetected", 5},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TotalItemScanned", 1234567},
-    {L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked", 42},
-};
 
 // The shipped resource library, found beside this executable as if the module were there.
 class BinFolderResources : public Vornik::ResourceAPI {
@@ -88,6 +74,10 @@ struct InlineBus {
         std::unique_lock lock(mutex);
         published.wait(lock, [&] { return payloads >= count; });
     }
+    uint64_t payloadCount() {
+        std::lock_guard lock(mutex);
+        return payloads;
+    }
 };
 
 InlineBus* BusOf(void* handle) { return static_cast<InlineBus*>(handle); }
@@ -123,11 +113,7 @@ struct RunningModule {
         std::string pattern = (std::filesystem::temp_directory_path() / "gp-bench-module-XXXXXX").string();
         folder = mkdtemp(pattern.data());
         auto store = reg::OpenRegistryStore(glimmerpane::base::WideFromUtf8((folder / "registry").string()));
-        for (const auto& [key, value] : kStatistics) {
-            Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-            if (writer.Create(reg::HkeyLocalMachine(), key) != 0 || writer.SetDwordValue(L"SDSValue", value) != 0)
-                std::abort();
-        }
+        if (!gpbench::SeedStatistics(store)) std::abort();
         auto resources = std::make_shared<Vornik::ResourceDll>(L"Glimmerpane.so", L"GPNResources.so",
                                                                std::make_shared<BinFolderResources>());
         auto formatter =
@@ -164,15 +150,22 @@ void MessageLatency(benchmark::State& state) {
 }
 BENCHMARK(MessageLatency)->UseRealTime();
 
+// Delivers count messages, never more than 512 ahead of their payloads: below
+// GlimmerpaneImpl::kCatchUpDepth, so every message has its own payload.
+void DeliverPaced(RunningModule& running, uint64_t count) {
+    constexpr uint64_t kAhead = 512;
+    const uint64_t start = running.bus.payloadCount();
+    for (uint64_t i = 0; i < count; ++i) {
+        if (i >= kAhead) running.bus.waitFor(start + i - kAhead + 1);
+        running.deliver();
+    }
+    running.bus.waitFor(start + count);
+}
+
 void SustainedThroughput(benchmark::State& state) {
     RunningModule running;
     const uint64_t batch = static_cast<uint64_t>(state.range(0));
-    uint64_t expected = running.bus.payloads;
-    for (auto _ : state) {
-        for (uint64_t i = 0; i < batch; ++i) running.deliver();
-        expected += batch;
-        running.bus.waitFor(expected);
-    }
+    for (auto _ : state) DeliverPaced(running, batch);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * batch));
 }
 BENCHMARK(SustainedThroughput)->Arg(10000)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
@@ -189,15 +182,9 @@ void MemoryOverMillion(benchmark::State& state) {
     constexpr uint64_t kMessages = 1000000;
     for (auto _ : state) {
         // Warm-up so allocator pools are at their working size before the first reading.
-        uint64_t expected = running.bus.payloads;
-        for (int i = 0; i < 10000; ++i) running.deliver();
-        running.bus.waitFor(expected += 10000);
+        DeliverPaced(running, 10000);
         const long before = ResidentKiB();
-        for (uint64_t i = 0; i < kMessages; ++i) {
-            running.deliver();
-            if (i % 10000 == 9999) running.bus.waitFor(expected += 10000);  // keep the queue short
-        }
-        running.bus.waitFor(expected);
+        DeliverPaced(running, kMessages);
         state.counters["rss_growth_KiB"] = static_cast<double>(ResidentKiB() - before);
         state.counters["rss_KiB"] = static_cast<double>(ResidentKiB());
     }

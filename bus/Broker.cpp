@@ -10,6 +10,7 @@
 // reference and is joined on shutdown.
 #include "Broker.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -51,6 +52,9 @@ struct Subscription {
     std::wstring name;                  // the exact name, or the pattern's text
     std::optional<std::wregex> pattern;  // set for subscribeFilter
     SerialExecutor::QueuePtr queue;
+    // A publisher's wait for room in the queue ran out of patience and the subscriber has
+    // not caught up since (the log record is written once per such spell).
+    std::atomic<bool> overrun{false};
 };
 using SubscriptionPtr = std::shared_ptr<Subscription>;
 
@@ -143,7 +147,25 @@ public:
         }
         const std::vector<SubscriptionPtr> targets = matching(record->name);
         enqueue(targets, std::move(record));
+        lock.unlock();
+        for (const SubscriptionPtr& subscription : targets) waitForRoom(*subscription);
         return MODULE_STATUS_SUCCESS;
+    }
+
+    // Holds a publisher back while the subscriber's queue is full (see Broker.h).
+    void waitForRoom(Subscription& subscription) {
+        if (executor_.waitForRoom(subscription.queue, options_.maxPendingPerSubscription, options_.publishPatience)) {
+            subscription.overrun = false;
+            return;
+        }
+        if (!subscription.overrun.exchange(true)) {
+            GP_LOG_WARNING(kSource, L"BusBroker::Broker::publish",
+                           L"Subscriber %lu of %ls has had %lu deliveries waiting for %lld ms; publishing goes on "
+                           L"beyond the bound.",
+                           static_cast<unsigned long>(subscription.id), subscription.name.c_str(),
+                           static_cast<unsigned long>(options_.maxPendingPerSubscription),
+                           static_cast<long long>(options_.publishPatience.count()));
+        }
     }
 
     ModuleStatus request(void* handle, uint64_t replyIndex, void* context, BusReplyCallback callback,

@@ -26,6 +26,15 @@
 // cycle (two callbacks each withdrawing the other), the call that would close it returns
 // without waiting and logs a warning, rather than deadlocking both.
 //
+// Slow subscribers: every subscription's queue holds at most
+// BrokerOptions::maxPendingPerSubscription deliveries that have not started, give or take
+// one per publishing thread. A publish that finds a target queue at the limit has queued
+// its message and then waits until that subscriber takes one (or publishPatience passes,
+// which is logged once per subscription and burst; the message is never dropped). A publish
+// made from inside a callback, on a broker thread, never waits: the thread it would wait for
+// could be itself, so those deliveries may go beyond the limit. A publisher must therefore
+// not hold, while publishing, a lock that a subscriber's callback takes.
+//
 // Destruction withdraws every handle without calling anything, waits a bounded time for
 // callbacks in flight and lets the worker threads go.
 //
@@ -69,6 +78,11 @@ std::shared_ptr<SessionSource> MakeDefaultSessionSource();
 struct BrokerOptions {
     // Upper bound of delivery threads; at least 1.
     size_t maxWorkers = 16;
+    // A subscriber slower than its publishers: once this many deliveries wait in its queue,
+    // publish waits (up to publishPatience) until the subscriber has taken one, so memory
+    // stays bounded. Publishing from inside a callback never waits (see Broker).
+    size_t maxPendingPerSubscription = 4096;
+    std::chrono::milliseconds publishPatience{1000};
     // How long destruction waits for callbacks in flight before letting their threads go.
     std::chrono::milliseconds shutdownGrace{2000};
 };

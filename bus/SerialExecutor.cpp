@@ -51,10 +51,22 @@ public:
         return true;
     }
 
+    bool waitForRoom(const QueuePtr& queue, size_t limit, std::chrono::milliseconds patience) {
+        if (t_workerOf == this) return true;
+        std::unique_lock lock(mutex_);
+        auto roomy = [&] { return stopping_ || queue->closed || queue->tasks.size() < limit; };
+        if (roomy()) return true;
+        ++roomWaiters_;
+        const bool room = roomCv_.wait_for(lock, patience, roomy);
+        --roomWaiters_;
+        return room;
+    }
+
     void close(const QueuePtr& queue) {
         std::deque<Task> dropped;
         std::lock_guard lock(mutex_);
         queue->closed = true;
+        if (roomWaiters_ > 0) roomCv_.notify_all();
         dropped.swap(queue->tasks);
     }
 
@@ -90,6 +102,7 @@ public:
         ready_.clear();
         workCv_.notify_all();
         idleCv_.notify_all();
+        roomCv_.notify_all();
 
         const std::thread::id me = std::this_thread::get_id();
         const size_t selfThreads = static_cast<size_t>(
@@ -139,6 +152,7 @@ private:
     }
 
     void workerLoop() {
+        t_workerOf = this;
         std::unique_lock lock(mutex_);
         while (!stopping_) {
             if (ready_.empty()) {
@@ -164,6 +178,7 @@ private:
         Task task = std::move(queue->tasks.front());
         queue->tasks.pop_front();
         queue->runningOn = std::this_thread::get_id();
+        if (roomWaiters_ > 0) roomCv_.notify_all();
         lock.unlock();
         try {
             task();
@@ -196,6 +211,10 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable workCv_;  // workers wait here for a ready queue
     std::condition_variable idleCv_;  // awaitIdle and shutdown wait here for tasks to end
+    std::condition_variable roomCv_;  // publishers wait here for room in a full queue
+    size_t roomWaiters_ = 0;
+    // The executor whose worker loop runs on this thread, if any.
+    static inline thread_local const Shared* t_workerOf = nullptr;
     bool stopping_ = false;
     std::deque<QueuePtr> ready_;
     std::vector<std::thread> workers_;
@@ -215,6 +234,10 @@ SerialExecutor::QueuePtr SerialExecutor::createQueue() { return std::make_shared
 bool SerialExecutor::post(const QueuePtr& queue, Task task) { return shared_->post(queue, std::move(task)); }
 
 void SerialExecutor::close(const QueuePtr& queue) { shared_->close(queue); }
+
+bool SerialExecutor::waitForRoom(const QueuePtr& queue, size_t limit, std::chrono::milliseconds patience) {
+    return shared_->waitForRoom(queue, limit, patience);
+}
 
 bool SerialExecutor::awaitIdle(const std::vector<QueuePtr>& queues) { return shared_->awaitIdle(queues); }
 

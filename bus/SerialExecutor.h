@@ -65,6 +65,13 @@ public:
     // A second call returns true at once.
     bool shutdown();
 
+    // Waits while queue holds limit or more tasks that have not started, until a worker
+    // takes one, the queue closes, the executor shuts down or `patience` passes. Returns at
+    // once on a worker thread of this executor: a task that posts must never wait for the
+    // workers, or a full queue whose own task posts to it would never drain. true when the
+    // queue is below the limit (or closed) on return, false when patience ran out.
+    bool waitForRoom(const QueuePtr& queue, size_t limit, std::chrono::milliseconds patience);
+
     // Worker threads started so far; 0 after shutdown.
     size_t workerCount() const;
 

@@ -52,8 +52,13 @@ Message::Message(const wchar_t* name, const wchar_t* sender, const wchar_t* user
 
 Message::~Message() = default;
 
+void Message::swapUserData(std::wstring& text) {
+    userData_.swap(text);
+    initializeHeader();
+}
+
 void Message::initializeHeader() {
-    header_ = std::make_unique<MessageHeader>();
+    if (!header_) header_ = std::make_unique<MessageHeader>();
     std::memset(header_.get(), 0, sizeof(MessageHeader));
     const uint64_t total = glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, name_, sender_, userData_);
     WriteU16(header_.get(), kMarkerOffset, 1);

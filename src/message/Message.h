@@ -38,6 +38,10 @@ public:
     const std::wstring& getName() const { return name_; }
     const std::wstring& getSender() const { return sender_; }
     const std::wstring& getUserData() const { return userData_; }
+    // Exchanges the user data with text and gives the message a fresh header for it (as
+    // the constructor makes one), so that a sender can publish one message object again
+    // with new data while the buffers of both strings are kept.
+    void swapUserData(std::wstring& text);
     MessageHeader* getHeader() const { return header_.get(); }
 
     bool testFlag(unsigned bit) const;

@@ -139,32 +139,62 @@ std::vector<uint16_t> ParseUserUiLanguages() {
 
 }  // namespace
 
-std::vector<uint16_t> UserUiLanguages() {
-    // Every string load asks; the answer changes only with the environment. The cache is
-    // per thread and compared against the variables' current text, so it needs no lock
-    // and a changed environment is seen at the next load.
+namespace {
+
+struct UiLanguageCache {
+    bool valid = false;
+    std::string values[4];
+    std::vector<uint16_t> languages;
+    uint64_t generation = 0;
+    int scopes = 0;  // UiLanguageScope objects alive on this thread
+    uint64_t scopeSerial = 0;
+};
+
+thread_local UiLanguageCache t_uiLanguages;
+
+// Every string load asks; the answer changes only with the environment. The cache is per
+// thread and compared against the variables' current text, so it needs no lock and a
+// changed environment is seen at the next load (or at the next scope).
+void RefreshUiLanguages(UiLanguageCache& cache) {
     static constexpr const char* kVariables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-    struct Cache {
-        bool valid = false;
-        std::string values[4];
-        std::vector<uint16_t> languages;
-    };
-    thread_local Cache cache;
+    const char* current[4];
     bool same = cache.valid;
-    for (size_t i = 0; same && i < 4; ++i) {
-        const char* value = std::getenv(kVariables[i]);
-        same = cache.values[i] == (value ? value : "");
+    for (size_t i = 0; i < 4; ++i) {
+        current[i] = std::getenv(kVariables[i]);
+        same = same && cache.values[i] == (current[i] ? current[i] : "");
     }
-    if (!same) {
-        for (size_t i = 0; i < 4; ++i) {
-            const char* value = std::getenv(kVariables[i]);
-            cache.values[i] = value ? value : "";
-        }
-        cache.languages = ParseUserUiLanguages();
-        cache.valid = true;
-    }
+    if (same) return;
+    for (size_t i = 0; i < 4; ++i) cache.values[i] = current[i] ? current[i] : "";
+    std::vector<uint16_t> languages = ParseUserUiLanguages();
+    if (!cache.valid || languages != cache.languages) ++cache.generation;
+    cache.languages = std::move(languages);
+    cache.valid = true;
+}
+
+}  // namespace
+
+const std::vector<uint16_t>& CurrentUserUiLanguages(uint64_t* generation) {
+    UiLanguageCache& cache = t_uiLanguages;
+    if (cache.scopes == 0 || !cache.valid) RefreshUiLanguages(cache);
+    if (generation != nullptr) *generation = cache.generation;
     return cache.languages;
 }
+
+std::vector<uint16_t> UserUiLanguages() { return CurrentUserUiLanguages(nullptr); }
+
+UiLanguageScope::UiLanguageScope() {
+    UiLanguageCache& cache = t_uiLanguages;
+    if (cache.scopes++ > 0) return;
+    ++cache.scopeSerial;
+    RefreshUiLanguages(cache);
+}
+
+uint64_t UiLanguageScope::current() {
+    const UiLanguageCache& cache = t_uiLanguages;
+    return cache.scopes > 0 ? cache.scopeSerial : 0;
+}
+
+UiLanguageScope::~UiLanguageScope() { --t_uiLanguages.scopes; }
 
 size_t ChooseLanguage(const std::vector<uint16_t>& available, const std::vector<uint16_t>& preferences) {
     if (available.empty()) return std::string_view::npos;

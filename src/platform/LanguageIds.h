@@ -40,6 +40,25 @@ std::optional<uint16_t> LanguageIdFromLocaleName(std::string_view name);
 // separated), then the first set of LC_ALL, LC_MESSAGES, LANG. Unusable entries are skipped.
 std::vector<uint16_t> UserUiLanguages();
 
+// The same list without a copy, kept per thread. generation receives a number that changes
+// whenever the list does, so a caller can keep what it chose for a list until then. The
+// environment is read on every call, unless a UiLanguageScope lives on this thread.
+const std::vector<uint16_t>& CurrentUserUiLanguages(uint64_t* generation);
+
+// While an object lives, this thread's UI languages are the ones read when it was made: a
+// renderer reads the environment once per tile set instead of once per string. Scopes nest.
+class UiLanguageScope {
+public:
+    // A number for the outermost scope alive on this thread, new for each one; 0 when none
+    // lives. Callers that keep other environment-derived state can refresh it once per scope.
+    static uint64_t current();
+
+    UiLanguageScope();
+    ~UiLanguageScope();
+    UiLanguageScope(const UiLanguageScope&) = delete;
+    UiLanguageScope& operator=(const UiLanguageScope&) = delete;
+};
+
 // The index in available of the table to use for the preferences, or npos when available
 // is empty.
 size_t ChooseLanguage(const std::vector<uint16_t>& available, const std::vector<uint16_t>& preferences);

@@ -104,9 +104,32 @@ struct RegKeyInfo {
     RegFileTime lastWriteTime = 0;
 };
 
+// One REG_DWORD value for ReadDwordValues: a key path below a hive root and a value name.
+// PrepareValue fills `prepared` once (POSIX: the folded lookup key of the value, so a
+// read neither splits nor folds the path again); the names are kept for stores that
+// look values up by name (Windows, the default implementation).
+struct RegDwordLocation {
+    RegKeyHandle root = nullptr;
+    std::wstring keyPath;
+    std::wstring valueName;
+    std::string prepared;
+};
+
 class RegistryStore {
 public:
     virtual ~RegistryStore() = default;
+
+    // Prepares location for ReadDwordValues. 0, or 161 for a path that OpenKey would
+    // refuse the same way (a leading "\" or an empty component).
+    virtual uint32_t PrepareValue(RegDwordLocation* location);
+    // Reads the REG_DWORD values of count prepared locations from one consistent view of
+    // the registry: POSIX, one read transaction, so no writer's change lands between two of
+    // them; Windows has no read transaction across keys, each value is one RegGetValueW.
+    // statuses[i] is what opening the key with KEY_READ and querying the value together
+    // answer: 0 with values[i] set, 2 for a missing key or value, 13 for a value that is not
+    // a 4-byte REG_DWORD, or the store's error. values[i] is untouched on failure.
+    // The default opens, queries and closes each key in turn.
+    virtual void ReadDwordValues(const RegDwordLocation* locations, size_t count, uint32_t* values, uint32_t* statuses);
 
     // RegOpenKeyExW. subKey relative to key; empty opens the same key again.
     // 2 when the key does not exist, 161 for an empty path component or a leading "\".
@@ -161,6 +184,33 @@ public:
     // calls without the kernel transaction manager), so a failure keeps those before it.
     virtual uint32_t RunAtomically(const std::function<uint32_t()>& body) = 0;
 };
+
+inline uint32_t RegistryStore::PrepareValue(RegDwordLocation* location) {
+    if (location == nullptr) return kErrorInvalidParameter;
+    const std::wstring_view path = location->keyPath;
+    if (!path.empty() && path.front() == L'\\') return kErrorBadPathname;
+    if (path.find(L"\\\\") != std::wstring_view::npos) return kErrorBadPathname;
+    return kErrorSuccess;
+}
+
+inline void RegistryStore::ReadDwordValues(const RegDwordLocation* locations, size_t count, uint32_t* values,
+                                           uint32_t* statuses) {
+    for (size_t i = 0; i < count; ++i) {
+        RegKeyHandle key = nullptr;
+        uint32_t status = OpenKey(locations[i].root, locations[i].keyPath, kKeyRead, &key);
+        if (status == kErrorSuccess) {
+            uint8_t bytes[4] = {};
+            uint32_t type = kRegNone, size = sizeof bytes;
+            status = QueryValue(key, locations[i].valueName, &type, bytes, &size);
+            if (status == kErrorMoreData || (status == kErrorSuccess && (type != kRegDword || size != sizeof bytes)))
+                status = kErrorInvalidData;
+            if (status == kErrorSuccess)
+                values[i] = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+            CloseKey(key);
+        }
+        statuses[i] = status;
+    }
+}
 
 struct RegistryStoreOptions {
     // POSIX: the first size of the memory map; it doubles whenever a write finds it full.

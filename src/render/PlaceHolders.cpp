@@ -3,11 +3,13 @@
 
 #include <cstdlib>
 
+#include <algorithm>
+#include <climits>
 #include <locale>
-#include <sstream>
 
 #include "etwlogging/LogCall.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/LanguageIds.h"
 #include "platform/LocalTime.h"
 #include "render/PlaceholderScanner.h"
 
@@ -43,30 +45,56 @@ std::locale BuildUserLocale() {
 }  // namespace
 
 const TileContentPlaceholderMap tileContentPlaceholders = {
-    {L"%TILE_MEDIUM_TEXT_CAPTION%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getMediumTileCaption(c); }},
-    {L"%TILE_MEDIUM_TEXT_BODY%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getMediumTileBody(c); }},
-    {L"%TILE_WIDE_TEXT_CAPTION%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getWideTileCaption(c); }},
-    {L"%TILE_WIDE_TEXT_BODY%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getWideTileBody(c); }},
-    {L"%IMAGE_SRC%", [](PlaceHolders::_Impl& impl, TileContent c) { return impl.getImageSource(c); }},
+    {L"%TILE_MEDIUM_TEXT_CAPTION%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption", out);
+     }},
+    {L"%TILE_MEDIUM_TEXT_BODY%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody", out);
+     }},
+    {L"%TILE_WIDE_TEXT_CAPTION%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption", out);
+     }},
+    {L"%TILE_WIDE_TEXT_BODY%",
+     [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) {
+         impl.tileText(c, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody", out);
+     }},
+    {L"%IMAGE_SRC%", [](PlaceHolders::_Impl& impl, TileContent c, std::wstring& out) { impl.imageSource(c, out); }},
 };
 
 const StatisticPlaceholderMap statisticPlaceholders = {
-    {L"%NUM_FILES%", [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.filesScanned); }},
+    {L"%NUM_FILES%",
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.filesScanned, out); }},
     {L"%NUM_OF_RISKY_CONNECTIONS%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.connectionsBlocked); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.connectionsBlocked, out); }},
     {L"%NUM_THREATS_REMOVED%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.formatNumber(s.threatsResolved); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) { impl.number(s.threatsResolved, out); }},
     {L"%CONNECTIONS_BLOCKED_WIDE%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getConnectionsBlockedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kConnectionsBlockedIds, s.connectionsBlocked, true), out);
+     }},
     {L"%CONNECTIONS_BLOCKED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getConnectionsBlockedText(s, false); }},
-    {L"%FILES_SCANNED_WIDE%", [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getFilesScannedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kConnectionsBlockedIds, s.connectionsBlocked, false), out);
+     }},
+    {L"%FILES_SCANNED_WIDE%",
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kFilesScannedIds, s.filesScanned, true), out);
+     }},
     {L"%FILES_SCANNED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getFilesScannedText(s, false); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kFilesScannedIds, s.filesScanned, false), out);
+     }},
     {L"%THREATS_REMOVED_WIDE%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getThreatsRemovedText(s, true); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kThreatsRemovedIds, s.threatsResolved, true), out);
+     }},
     {L"%THREATS_REMOVED_MEDIUM%",
-     [](PlaceHolders::_Impl& impl, const ProcState& s) { return impl.getThreatsRemovedText(s, false); }},
+     [](PlaceHolders::_Impl& impl, const ProcState& s, std::wstring& out) {
+         impl.resourceText(countTextId(kThreatsRemovedIds, s.threatsResolved, false), out);
+     }},
 };
 
 std::wstring escapeXml(const std::wstring& text) {
@@ -119,111 +147,225 @@ bool PlaceHolders::_Impl::getTileXML(std::wstring& xml, TileContent content, con
     return true;
 }
 
+namespace {
+
+size_t EscapedLength(const std::wstring& text) {
+    size_t length = text.size();
+    for (const wchar_t c : text) {
+        switch (c) {
+            case L'&': length += 4; break;
+            case L'<':
+            case L'>': length += 3; break;
+            case L'"':
+            case L'\'': length += 5; break;
+            default: break;
+        }
+    }
+    return length;
+}
+
+// Writes text XML-escaped from out on; there is room for EscapedLength(text) characters.
+void WriteEscaped(const std::wstring& text, wchar_t* out) {
+    auto put = [&out](const wchar_t* entity, size_t length) { out = std::copy_n(entity, length, out); };
+    for (const wchar_t c : text) {
+        switch (c) {
+            case L'&': put(L"&amp;", 5); break;
+            case L'<': put(L"&lt;", 4); break;
+            case L'>': put(L"&gt;", 4); break;
+            case L'"': put(L"&quot;", 6); break;
+            case L'\'': put(L"&apos;", 6); break;
+            default: *out++ = c;
+        }
+    }
+}
+
+// Room kept in front of the text still to scan when a replacement does not fit there.
+constexpr size_t kFrontRoom = 512;
+
+}  // namespace
+
 bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent content, const ProcState& state) {
-    std::wstring work = std::move(text);
+    // work[start:] is the text still to scan. A replacement is written, escaped, just in
+    // front of the rest, over characters already consumed, so the rest is never moved.
+    work.swap(text);
     text.clear();
-    size_t replacements = 0;
+    size_t start = 0, replacements = 0;
     for (;;) {
-        const PlaceholderMatch match = findPlaceholder(work);
+        const std::wstring_view rest = std::wstring_view(work).substr(start);
+        const PlaceholderMatch match = findPlaceholder(rest);
         if (!match.found()) {
-            text += work;
+            text.append(rest);
             return true;
         }
-        const std::wstring placeholder = work.substr(match.position, match.length);
+        placeholder.assign(rest.substr(match.position, match.length));
         if (replacements == kMaxReplacementsPerTile) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
                            L"Too many placeholder replacements (%lu) at %ls in %ls ",
-                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(), work.c_str());
+                           static_cast<unsigned long>(kMaxReplacementsPerTile), placeholder.c_str(),
+                           std::wstring(rest).c_str());
             return false;
         }
-        std::wstring value = getPlaceholderValue(placeholder, content, state);
-        if (value == placeholder) {
+        if (!placeholderValue(placeholder, content, state, value)) {
             GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::replacePlaceHolders",
-                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), work.c_str());
+                           L"Failed to replace placeholder %ls in %ls ", placeholder.c_str(), std::wstring(rest).c_str());
             return false;
         }
         ++replacements;
-        text.append(work, 0, match.position);
-        work = escapeXml(value) + work.substr(match.position + match.length);
+        text.append(rest.substr(0, match.position));
+        size_t end = start + match.position + match.length;
+        const size_t escaped = EscapedLength(value);
+        if (escaped > end) {
+            spare.assign(kFrontRoom + escaped, L' ');
+            spare.append(work, end);
+            work.swap(spare);
+            end = kFrontRoom + escaped;
+        }
+        start = end - escaped;
+        WriteEscaped(value, work.data() + start);
     }
+}
+
+bool PlaceHolders::_Impl::placeholderValue(const std::wstring& placeholder, TileContent content,
+                                           const ProcState& state, std::wstring& value) {
+    value.clear();
+    if (auto found = tileContentPlaceholders.find(placeholder); found != tileContentPlaceholders.end()) {
+        found->second(*this, content, value);
+    } else if (auto statistic = statisticPlaceholders.find(placeholder); statistic != statisticPlaceholders.end()) {
+        statistic->second(*this, state, value);
+    }
+    return !value.empty() && value != placeholder;
 }
 
 std::wstring PlaceHolders::_Impl::getPlaceholderValue(const std::wstring& placeholder, TileContent content,
                                                       const ProcState& state) {
-    std::wstring result;
-    if (auto found = tileContentPlaceholders.find(placeholder); found != tileContentPlaceholders.end()) {
-        result = found->second(*this, content);
-    } else if (auto statistic = statisticPlaceholders.find(placeholder); statistic != statisticPlaceholders.end()) {
-        result = statistic->second(*this, state);
-    }
-    return result.empty() ? placeholder : result;
+    std::wstring value;
+    return placeholderValue(placeholder, content, state, value) ? value : placeholder;
 }
 
-std::wstring PlaceHolders::_Impl::tileString(TileContent content, uint32_t TileResources::*field,
-                                             const wchar_t* function) {
+void PlaceHolders::_Impl::tileText(TileContent content, uint32_t TileResources::*field, const wchar_t* function,
+                                   std::wstring& out) {
+    out.clear();
     const TileResources* row = findTileResources(content);
-    if (row == nullptr) return std::wstring();
-    std::wstring text;
-    if (!resources->getResourceString(row->*field, text)) {
+    if (row == nullptr) return;
+    if (!resources->getResourceString(row->*field, out)) {
         GP_LOG_WARNING(kSource, function, L"Failed to get resource string %lu for TileContent: %d",
                        static_cast<unsigned long>(row->*field), static_cast<int>(content));
-        return std::wstring();
+        out.clear();
     }
-    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getMediumTileCaption(TileContent content) {
-    return tileString(content, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption");
+    std::wstring text;
+    tileText(content, &TileResources::mediumCaptionId, L"Vornik::PlaceHolders::_Impl::getMediumTileCaption", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getMediumTileBody(TileContent content) {
-    return tileString(content, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody");
+    std::wstring text;
+    tileText(content, &TileResources::mediumBodyId, L"Vornik::PlaceHolders::_Impl::getMediumTileBody", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getWideTileCaption(TileContent content) {
-    return tileString(content, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption");
+    std::wstring text;
+    tileText(content, &TileResources::wideCaptionId, L"Vornik::PlaceHolders::_Impl::getWideTileCaption", text);
+    return text;
 }
 
 std::wstring PlaceHolders::_Impl::getWideTileBody(TileContent content) {
-    return tileString(content, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody");
+    std::wstring text;
+    tileText(content, &TileResources::wideBodyId, L"Vornik::PlaceHolders::_Impl::getWideTileBody", text);
+    return text;
 }
 
-std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
+void PlaceHolders::_Impl::imageSource(TileContent content, std::wstring& out) {
+    out.clear();
     const TileResources* row = findTileResources(content);
-    if (row == nullptr) return std::wstring();
+    if (row == nullptr) return;
     const std::wstring* fileName = findTileImage(row->image);
     if (fileName == nullptr) {
         GP_LOG_WARNING(kSource, L"Vornik::PlaceHolders::_Impl::getImageSource", L"Failed to get the image source for Tile Id %lu",
                        static_cast<unsigned long>(static_cast<uint32_t>(content)));
-        return std::wstring();
+        return;
     }
-    return *fileName;
+    out.assign(*fileName);
 }
 
-const std::locale& PlaceHolders::_Impl::userLocale() {
+std::wstring PlaceHolders::_Impl::getImageSource(TileContent content) {
+    std::wstring text;
+    imageSource(content, text);
+    return text;
+}
+
+const PlaceHolders::_Impl::NumberFormat& PlaceHolders::_Impl::numberFormat() {
+    const uint64_t scope = glimmerpane::platform::UiLanguageScope::current();
+    if (scope != 0 && scope == localeScope) return format;
     std::string key = glimmerpane::platform::NumberLocaleKey();
     if (key != localeKey || localeKey.empty()) {
-        locale = BuildUserLocale();
+        const std::locale locale = BuildUserLocale();
+        format = NumberFormat{};
+        try {
+            const auto& punctuation = std::use_facet<std::numpunct<wchar_t>>(locale);
+            format.grouping = punctuation.grouping();
+            format.separator = punctuation.thousands_sep();
+        } catch (const std::exception&) {
+            // A locale without numeric punctuation prints plain digits.
+        }
         localeKey = std::move(key);
     }
-    return locale;
+    localeScope = scope;
+    return format;
+}
+
+void PlaceHolders::_Impl::number(uint64_t value, std::wstring& out) {
+    wchar_t digits[20];
+    size_t length = 0;
+    do {
+        digits[length++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::reverse(digits, digits + length);
+
+    // Grouped exactly as std::num_put groups (libstdc++'s __add_grouping): group sizes are
+    // taken from the right in the order of grouping, its last size repeating; a size of 0
+    // or less, or CHAR_MAX, ends the grouping.
+    const NumberFormat& number = numberFormat();
+    const std::string& grouping = number.grouping;
+    auto usable = [](char size) { return static_cast<signed char>(size) > 0 && size != CHAR_MAX; };
+    if (grouping.empty() || !usable(grouping[0])) {
+        out.assign(digits, length);
+        return;
+    }
+    size_t index = 0, repeats = 0, lead = length;
+    while (lead > static_cast<size_t>(grouping[index]) && usable(grouping[index])) {
+        lead -= static_cast<size_t>(grouping[index]);
+        if (index < grouping.size() - 1) ++index;
+        else ++repeats;
+    }
+    out.assign(digits, lead);
+    size_t at = lead;
+    auto group = [&](char size) {
+        out.push_back(number.separator);
+        out.append(digits + at, static_cast<size_t>(size));
+        at += static_cast<size_t>(size);
+    };
+    while (repeats-- > 0) group(grouping[index]);
+    while (index-- > 0) group(grouping[index]);
 }
 
 std::wstring PlaceHolders::_Impl::formatNumber(uint64_t value) {
-    std::wostringstream stream;
-    stream.imbue(userLocale());
-    try {
-        const auto& facet = std::use_facet<std::num_put<wchar_t>>(stream.getloc());
-        facet.put(std::ostreambuf_iterator<wchar_t>(stream), stream, L' ', static_cast<unsigned long long>(value));
-    } catch (const std::exception&) {
-        return std::to_wstring(value);
-    }
-    return stream.str();
+    std::wstring text;
+    number(value, text);
+    return text;
+}
+
+void PlaceHolders::_Impl::resourceText(uint32_t id, std::wstring& out) {
+    if (!resources->getResourceString(id, out)) out.clear();
 }
 
 std::wstring PlaceHolders::_Impl::resourceString(uint32_t id) {
     std::wstring text;
-    resources->getResourceString(id, text);
+    resourceText(id, text);
     return text;
 }
 

@@ -8,12 +8,16 @@
 // chain would otherwise expand without end). Every inserted value is XML-escaped (& < > " ')
 // because resource texts are plain text while the template is XML.
 //
+// The rewrite runs in one pass: each replacement is written, escaped, in front of the text
+// still to scan (over text already consumed), so the rest of the template is neither copied
+// nor moved per placeholder, and the buffers live from tile to tile. Counts are grouped with the separator of the user's locale, read from the
+// locale once and kept until the locale's variables change (checked once per
+// UiLanguageScope, that is once per tile set, else per call).
+//
 // One object is used by one thread at a time (the module's worker). Nothing here throws
 // for bad data; the constructor throws ModuleException when it has to create the default
 // resource library and that fails.
 #pragma once
-
-#include <locale>
 
 #include <cstdint>
 #include <functional>
@@ -74,22 +78,45 @@ public:
     // The string resource, or empty when it cannot be read (logged by ResourceDll).
     std::wstring resourceString(uint32_t id);
 
-private:
-    std::wstring tileString(TileContent content, uint32_t TileResources::*field, const wchar_t* function);
+    // The values above written into a buffer the caller keeps (emptied first; empty when
+    // there is none, with the same records), so that a tile allocates no string per value.
+    // tileText logs under the name of the getter it serves (function).
+    bool placeholderValue(const std::wstring& placeholder, TileContent content, const ProcState& state,
+                          std::wstring& value);
+    void tileText(TileContent content, uint32_t TileResources::*field, const wchar_t* function, std::wstring& out);
+    void imageSource(TileContent content, std::wstring& out);
+    void number(uint64_t value, std::wstring& out);
+    void resourceText(uint32_t id, std::wstring& out);
 
-    // The user's locale, rebuilt only when the variables that choose it change: building
-    // a std::locale costs more than the rest of a tile together.
-    const std::locale& userLocale();
+private:
+
+    // How the user's locale groups digits.
+    struct NumberFormat {
+        std::string grouping;  // as std::numpunct::grouping; empty: no grouping
+        wchar_t separator = L',';
+    };
+    // Rebuilt only when the variables that choose the locale change: building a std::locale
+    // costs more than the rest of a tile together.
+    const NumberFormat& numberFormat();
 
     std::shared_ptr<ResourceDll> resources;
     std::string localeKey;
-    std::locale locale;
+    uint64_t localeScope = 0;
+    NumberFormat format;
+    // Buffers of the rewrite, kept from tile to tile: the text being rewritten, its
+    // replacement when a value does not fit in front of the rest, and the placeholder
+    // being looked up.
+    std::wstring work;
+    std::wstring spare;
+    std::wstring placeholder;
+    std::wstring value;
 };
 
+// Each callable writes the placeholder's value into its last argument (empty: no value).
 using TileContentPlaceholderMap =
-    std::unordered_map<std::wstring, std::function<std::wstring(PlaceHolders::_Impl&, TileContent)>>;
+    std::unordered_map<std::wstring, std::function<void(PlaceHolders::_Impl&, TileContent, std::wstring&)>>;
 using StatisticPlaceholderMap =
-    std::unordered_map<std::wstring, std::function<std::wstring(PlaceHolders::_Impl&, const ProcState&)>>;
+    std::unordered_map<std::wstring, std::function<void(PlaceHolders::_Impl&, const ProcState&, std::wstring&)>>;
 
 // The five content placeholders and the nine statistic placeholders; process-wide constants.
 extern const TileContentPlaceholderMap tileContentPlaceholders;

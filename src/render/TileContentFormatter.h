@@ -5,6 +5,8 @@
 // interface read by the live-tile viewer:
 //   {"viewer_payload":{"tiles":[{"xml":X1},...],"clear_existing":true},
 //    "viewer_type":"corvane-uwp-live-tile"}
+// The payload is written straight into a buffer kept from call to call (no document is
+// built), with the escaping of the JSON wrapper's writer, so the text is the same.
 // Called from the module's worker thread only.
 #pragma once
 
@@ -30,7 +32,10 @@ public:
     virtual bool getTilesPayload(const std::vector<TileContent>& contents, ProcState state, std::wstring& payload);
 
 private:
+    struct PayloadWriter;
+
     std::shared_ptr<PlaceHolders> placeholders_;
+    std::unique_ptr<PayloadWriter> writer_;
 };
 
 }  // namespace Vornik

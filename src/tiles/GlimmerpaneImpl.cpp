@@ -25,6 +25,29 @@ bool MissingKey(const wchar_t* function, const wchar_t* text) {
     return false;
 }
 
+// The statistics keys below HKEY_LOCAL_MACHINE; each count is the DWORD "SDSValue".
+#define GP_SCAN_REPORT L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
+constexpr const wchar_t* kResolvedKeys[] = {
+    GP_SCAN_REPORT L"RootKitsResolved", GP_SCAN_REPORT L"TrackingCookiesResolved", GP_SCAN_REPORT L"TrojansResolved",
+    GP_SCAN_REPORT L"UnwantedProgramResolved", GP_SCAN_REPORT L"VirusResolved",
+};
+constexpr const wchar_t* kDetectedKeys[] = {
+    GP_SCAN_REPORT L"RootKitsDetected", GP_SCAN_REPORT L"TrackingCookiesDetected", GP_SCAN_REPORT L"TrojansDetected",
+    GP_SCAN_REPORT L"UnwantedProgramDetected", GP_SCAN_REPORT L"VirusDetected",
+};
+constexpr const wchar_t* kItemsScannedKey = GP_SCAN_REPORT L"TotalItemScanned";
+#undef GP_SCAN_REPORT
+constexpr const wchar_t* kConnectionsBlockedKey =
+    L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked";
+
+std::vector<const wchar_t*> StatisticKeys() {
+    std::vector<const wchar_t*> keys(std::begin(kResolvedKeys), std::end(kResolvedKeys));
+    keys.insert(keys.end(), std::begin(kDetectedKeys), std::end(kDetectedKeys));
+    keys.push_back(kItemsScannedKey);
+    keys.push_back(kConnectionsBlockedKey);
+    return keys;
+}
+
 }  // namespace
 
 const std::vector<std::wstring>& GlimmerpaneImpl::statusMessageNames() {
@@ -41,7 +64,8 @@ GlimmerpaneImpl::GlimmerpaneImpl(std::shared_ptr<ProcState> state, std::shared_p
     : BaseModule(nullptr),
       state_(state ? std::move(state) : std::make_shared<ProcState>()),
       formatter_(formatter ? std::move(formatter) : std::make_shared<TileContentFormatter>(nullptr)),
-      registry_(registry ? std::move(registry) : std::make_shared<RegistryAPI>()) {
+      registry_(registry ? std::move(registry) : std::make_shared<RegistryAPI>()),
+      statisticKeys_(StatisticKeys(), L"SDSValue") {
     state_->reset();
 }
 
@@ -85,7 +109,7 @@ void GlimmerpaneImpl::buildHandlerTable() {
         const Handler handler = entry.second;
         handlers_.emplace(entry.first, [this, handler](const std::shared_ptr<Message>& message) -> uint32_t {
             const uint32_t result = (this->*handler)(message);
-            createTiles();
+            if (!catchingUp_) createTiles();
             return result;
         });
     }
@@ -153,10 +177,21 @@ ModuleStatus GlimmerpaneImpl::stop() {
 
 void GlimmerpaneImpl::listenForUpdates() {
     std::shared_ptr<Message> message;
-    while (queue_.pop(message)) {
+    size_t waiting = 0;
+    while (queue_.pop(message, &waiting)) {
         auto entry = handlers_.find(message->getName());
         if (entry == handlers_.end()) continue;
+        catchingUp_ = waiting >= kCatchUpDepth;
         const uint32_t result = entry->second(message);
+        if (catchingUp_) {
+            ++payloadsLeftOut_;
+        } else if (payloadsLeftOut_ > 0) {
+            GP_LOG_WARNING(kSource, L"Vornik::GlimmerpaneImpl::listenForUpdates",
+                           L"Caught up with a backlog of status messages: %llu payloads left out, the last one "
+                           L"published holds their state.",
+                           static_cast<unsigned long long>(payloadsLeftOut_));
+            payloadsLeftOut_ = 0;
+        }
         if (result != 0) {
             GP_LOG_NORMAL(kSource, L"Vornik::GlimmerpaneImpl::listenForUpdates", L"Handled message %ls",
                           message->getName().c_str());
@@ -177,34 +212,22 @@ void GlimmerpaneImpl::createTiles() {
         snapshot = *state_;
     }
     const std::vector<TileContent> contents = selectTileContents(snapshot);
-    std::wstring payload;
-    if (!formatter_->getTilesPayload(contents, snapshot, payload)) {
+    if (!formatter_->getTilesPayload(contents, snapshot, payloadText_)) {
         GP_LOG_ERROR(kSource, kFunction, L"Failed to generate tile payload.");
         return;
     }
-    auto message = std::make_shared<Message>(std::wstring(L"messaging.message.processed"),
-                                             std::wstring(L"GlimmerpaneImpl"), std::move(payload));
-    if (publish(std::move(message)) != MODULE_STATUS_SUCCESS) {
+    // The bus copies what it is given; a message that nobody kept is filled again, so its
+    // text and header are reused instead of allocated per payload.
+    if (!payloadMessage_ || payloadMessage_.use_count() != 1) {
+        payloadMessage_ = std::make_shared<Message>(std::wstring(L"messaging.message.processed"),
+                                                    std::wstring(L"GlimmerpaneImpl"), std::wstring());
+    }
+    payloadMessage_->swapUserData(payloadText_);
+    if (publish(payloadMessage_) != MODULE_STATUS_SUCCESS) {
         GP_LOG_ERROR(kSource, kFunction, L"Failed to publish tile payload.");
     }
 }
 
-namespace {
-// The statistics keys below HKEY_LOCAL_MACHINE; each count is the DWORD "SDSValue".
-#define GP_SCAN_REPORT L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
-constexpr const wchar_t* kResolvedKeys[] = {
-    GP_SCAN_REPORT L"RootKitsResolved", GP_SCAN_REPORT L"TrackingCookiesResolved", GP_SCAN_REPORT L"TrojansResolved",
-    GP_SCAN_REPORT L"UnwantedProgramResolved", GP_SCAN_REPORT L"VirusResolved",
-};
-constexpr const wchar_t* kDetectedKeys[] = {
-    GP_SCAN_REPORT L"RootKitsDetected", GP_SCAN_REPORT L"TrackingCookiesDetected", GP_SCAN_REPORT L"TrojansDetected",
-    GP_SCAN_REPORT L"UnwantedProgramDetected", GP_SCAN_REPORT L"VirusDetected",
-};
-constexpr const wchar_t* kItemsScannedKey = GP_SCAN_REPORT L"TotalItemScanned";
-#undef GP_SCAN_REPORT
-constexpr const wchar_t* kConnectionsBlockedKey =
-    L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked";
-}  // namespace
 
 bool GlimmerpaneImpl::readStatKeyDword(const wchar_t* key, uint64_t& count) {
     constexpr const wchar_t* kFunction = L"Vornik::GlimmerpaneImpl::readStatKeyDword";
@@ -222,6 +245,8 @@ bool GlimmerpaneImpl::readStatKeyDword(const wchar_t* key, uint64_t& count) {
 }
 
 void GlimmerpaneImpl::updateStatistics() {
+    // The twelve reads below come from one consistent view of the registry.
+    RegistryAPI::Snapshot snapshot(*registry_, statisticKeys_);
     auto sum = [this](const wchar_t* const* keys, size_t count) {
         uint64_t total = 0;
         for (size_t i = 0; i < count; ++i) {

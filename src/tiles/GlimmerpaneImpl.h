@@ -51,6 +51,16 @@ public:
     // The refresh requests published at start, in order.
     static const std::vector<std::wstring>& refreshRequestNames();
 
+    // The queue depth at which the worker catches up. A message taken off the queue while
+    // fewer than this many wait behind it gets its own payload, as always. One taken while
+    // this many or more wait is applied to the status snapshot without a selection, render
+    // and publish of its own: the next message handled below the depth publishes the state
+    // that all of them made, so the last payload after a burst is exactly the one handling
+    // every message would give. The payloads left out are logged once per burst. A flood
+    // then costs the worker a JSON parse per message instead of a render, so the queue
+    // drains faster than one publisher fills it and memory stays bounded.
+    static constexpr size_t kCatchUpDepth = 1024;
+
 protected:
     // Runs after every handled message on the worker thread: statistics, selection,
     // rendering and the publish of "messaging.message.processed".
@@ -78,11 +88,21 @@ private:
     uint32_t ThirdPartyListChangeHandler(const std::shared_ptr<Message>& message);
 
     std::thread worker_;
+    // Worker only: the current message is applied without a payload of its own, and how
+    // many payloads the current burst has left out so far.
+    bool catchingUp_ = false;
+    uint64_t payloadsLeftOut_ = 0;
+    // Worker only: the payload message, published again when nobody else holds it, so the
+    // payload text keeps its buffer from message to message.
+    std::shared_ptr<Message> payloadMessage_;
+    std::wstring payloadText_;
     MessageQueue queue_;
     std::unordered_map<std::wstring, MessageHandler> handlers_;
     std::shared_ptr<ProcState> state_;
     std::shared_ptr<TileContentFormatter> formatter_;
     std::shared_ptr<RegistryAPI> registry_;
+    // The twelve statistics keys, read together by updateStatistics.
+    RegistryAPI::DwordSet statisticKeys_;
     // Guards the statistics fields between the host thread's read in start and the
     // worker's read and snapshot copy; handlers write only other fields.
     std::mutex stateLock_;

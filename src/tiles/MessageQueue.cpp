@@ -11,13 +11,14 @@ void MessageQueue::push(std::shared_ptr<Message> message) {
     notEmpty_.notify_one();
 }
 
-bool MessageQueue::pop(std::shared_ptr<Message>& message) {
+bool MessageQueue::pop(std::shared_ptr<Message>& message, size_t* remaining) {
     std::unique_lock lock(mutex_);
     if (closed_) return false;
     notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
     if (closed_) return false;
     message = std::move(items_.front());
     items_.pop_front();
+    if (remaining != nullptr) *remaining = items_.size();
     if (items_.empty()) {
         lock.unlock();
         drained_.notify_all();

@@ -1,6 +1,9 @@
-// MessageQueue.h - the unbounded FIFO between bus delivery threads and the worker.
+// MessageQueue.h - the FIFO between bus delivery threads and the worker.
 //
-// Bus threads push; the one worker pops. shutdown stops accepting, waits until the
+// Bus threads push; the one worker pops. pop also tells how many messages are still
+// waiting behind the one it hands out, so that the worker can catch up with a backlog
+// (GlimmerpaneImpl: at kCatchUpDepth and above it applies messages without publishing a
+// payload for each). shutdown stops accepting, waits until the
 // worker has taken every queued message, then closes the queue so a waiting pop returns
 // false. close does the same without waiting, for a queue that has no worker to drain it.
 // One mutex guards everything; the queue never reopens.
@@ -21,8 +24,8 @@ public:
     // Appends the message unless the queue has stopped accepting (then it is dropped).
     void push(std::shared_ptr<Message> message);
     // Blocks until a message is there (true) or the queue is closed (false, even if
-    // messages remain).
-    bool pop(std::shared_ptr<Message>& message);
+    // messages remain). remaining, when given, receives how many messages are still queued.
+    bool pop(std::shared_ptr<Message>& message, size_t* remaining = nullptr);
     // Stops accepting, waits until the queue is empty, then closes it.
     void shutdown();
     // Stops accepting and closes at once, discarding what is queued. Returns how many

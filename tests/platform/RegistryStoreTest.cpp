@@ -230,6 +230,31 @@ TYPED_TEST(RegistryContract, SettingAValueAdvancesTheKeysLastWriteTime) {
     EXPECT_GT(after.lastWriteTime, before.lastWriteTime);
 }
 
+TYPED_TEST(RegistryContract, ReadsASetOfDwordsWithOneStatusEach) {
+    ASSERT_EQ(this->Set(L"Count", kRegDword, Bytes({0x2A, 0, 0, 1})), kErrorSuccess);
+    ASSERT_EQ(this->Set(L"Text", kRegSz, Bytes({'x', 0, 0, 0})), kErrorSuccess);
+    ASSERT_EQ(this->Set(L"Long", kRegDword, Bytes({1, 0, 0, 0, 0})), kErrorSuccess);
+    RegDwordLocation locations[] = {
+        {HkeyLocalMachine(), L"software\\gptest", L"COUNT", {}},  // names compare without letter case
+        {HkeyLocalMachine(), L"Software\\GpTest", L"Missing", {}},
+        {HkeyLocalMachine(), L"Software\\NoSuchKey", L"Count", {}},
+        {HkeyLocalMachine(), L"Software\\GpTest", L"Text", {}},
+        {HkeyLocalMachine(), L"Software\\GpTest", L"Long", {}},
+    };
+    for (auto& location : locations) ASSERT_EQ(this->store_->PrepareValue(&location), kErrorSuccess);
+    uint32_t values[5] = {7, 7, 7, 7, 7}, statuses[5] = {};
+    this->store_->ReadDwordValues(locations, 5, values, statuses);
+    EXPECT_EQ(std::vector<uint32_t>(statuses, statuses + 5),
+              (std::vector<uint32_t>{kErrorSuccess, kErrorFileNotFound, kErrorFileNotFound, kErrorInvalidData,
+                                     kErrorInvalidData}));
+    EXPECT_EQ(std::vector<uint32_t>(values, values + 5), (std::vector<uint32_t>{0x0100002A, 7, 7, 7, 7}));
+
+    RegDwordLocation leading{HkeyLocalMachine(), L"\\Software\\GpTest", L"Count", {}};
+    RegDwordLocation empty{HkeyLocalMachine(), L"Software\\\\GpTest", L"Count", {}};
+    EXPECT_EQ(this->store_->PrepareValue(&leading), kErrorBadPathname);
+    EXPECT_EQ(this->store_->PrepareValue(&empty), kErrorBadPathname);
+}
+
 TYPED_TEST(RegistryContract, OperationsWithoutMeaningHereSayNotSupported) {
     uint32_t size = 0;
     EXPECT_EQ(this->store_->GetKeySecurity(this->key_, 4, nullptr, &size), kErrorNotSupported);

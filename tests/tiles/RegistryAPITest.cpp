@@ -82,4 +82,26 @@ TEST_F(RegistryAPITest, ReadsStringsOfUpTo260Characters) {
     EXPECT_EQ(api_.readString(kStats, L"SDSValue", text), MODULE_STATUS_UNSUCCESSFUL);
 }
 
+TEST_F(RegistryAPITest, ASnapshotAnswersEveryKeyOfItsSetFromOneRead) {
+    constexpr wchar_t kOther[] = L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\VirusDetected";
+    constexpr wchar_t kMissing[] = L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\Nothing";
+    Kestrix::CRegKey other{std::make_shared<Kestrix::internal::CRegKeyImpl>(store_)};
+    ASSERT_EQ(other.Create(HkeyLocalMachine(), kOther), kErrorSuccess);
+    ASSERT_EQ(other.SetDwordValue(L"SDSValue", 1), kErrorSuccess);
+    Vornik::RegistryAPI::DwordSet set({kStats, kOther, kMissing}, L"SDSValue");
+    uint32_t first = 0, second = 0, missing = 9;
+    {
+        Vornik::RegistryAPI::Snapshot snapshot(api_, set);
+        EXPECT_EQ(api_.readDword(kStats, L"SDSValue", first), MODULE_STATUS_SUCCESS);
+        ASSERT_EQ(other.SetDwordValue(L"SDSValue", 2), kErrorSuccess);  // a writer between two reads
+        EXPECT_EQ(api_.readDword(kOther, L"SDSValue", second), MODULE_STATUS_SUCCESS);
+        EXPECT_EQ(api_.readDword(kMissing, L"SDSValue", missing), MODULE_STATUS_UNSUCCESSFUL);
+    }
+    EXPECT_EQ(first, 4294967295u);
+    EXPECT_EQ(second, 1u);
+    EXPECT_EQ(missing, 9u);
+    EXPECT_EQ(api_.readDword(kOther, L"SDSValue", second), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(second, 2u);
+}
+
 }  // namespace

@@ -288,6 +288,87 @@ TEST_F(TilePublishing, StatisticsWrittenWhileTheWorkerRunsDoNotRace) {
     EXPECT_EQ(state->filesScanned, 3u);
 }
 
+// The registry's own RegistryAPI reads the twelve keys through one snapshot: a key that is
+// missing still logs its own record, and only that one.
+TEST_F(TilePublishing, OverTheStoreAMissingKeyLogsItsOwnRecordAndTheOthersCount) {
+    gptest::TempRegistry temp;
+    const std::wstring kinds[] = {L"RootKits", L"TrackingCookies", L"Trojans", L"UnwantedProgram", L"Virus"};
+    std::vector<std::wstring> keys;
+    for (const auto& kind : kinds) keys.push_back(kScanReport + kind + L"Resolved");
+    for (const auto& kind : kinds) keys.push_back(kScanReport + kind + L"Detected");
+    keys.push_back(kConnections);  // TotalItemScanned is left out
+    for (const auto& key : keys) {
+        Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(temp.store));
+        ASSERT_EQ(writer.Create(glimmerpane::platform::HkeyLocalMachine(), key.c_str()), 0u);
+        ASSERT_EQ(writer.SetDwordValue(L"SDSValue", 3), 0u);
+    }
+    module = std::make_unique<OpenModule>(state, std::make_shared<RegistryAPI>(temp.store));
+    for (int round = 0; round < 2; ++round) {
+        LogCapture capture;
+        module->updateStatistics();
+        const auto records = capture.containing(L"Failed to read statistics from");
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].message, L"Failed to read statistics from " + kScanReport + L"TotalItemScanned");
+    }
+    EXPECT_EQ(state->threatsResolved, 15u);
+    EXPECT_EQ(state->threatsDetected, 15u);
+    EXPECT_EQ(state->connectionsBlocked, 3u);
+    EXPECT_EQ(state->filesScanned, 0u);
+}
+
+// Status messages whose last ones decide the final state: the firewall, the updates and the
+// protection state each turn on and off in turn.
+std::vector<std::pair<std::wstring, std::wstring>> AlternatingStates(size_t count) {
+    std::vector<std::pair<std::wstring, std::wstring>> messages;
+    for (size_t i = 0; i < count; ++i) {
+        const bool off = (i / 3) % 2 == 0;
+        switch (i % 3) {
+            case 0: messages.emplace_back(L"Core.Firewall.State", off ? LR"({"state":"off","off_by_user":false})" : LR"({"state":"on","off_by_user":false})"); break;
+            case 1: messages.emplace_back(L"Core.Update.State", off ? LR"({"state":"off"})" : LR"({"state":"on"})"); break;
+            default: messages.emplace_back(L"Core.Protection.State", off ? LR"({"state":"red"})" : LR"({"state":"gray"})");
+        }
+    }
+    return messages;
+}
+
+TEST_F(TilePublishing, ABacklogAtTheCatchUpDepthLeavesPayloadsOutButEndsInTheExactState) {
+    constexpr size_t kBeyond = 12;  // messages beyond the depth: that many payloads are left out
+    const auto messages = AlternatingStates(GlimmerpaneImpl::kCatchUpDepth + kBeyond);
+    registry->set(L"TotalItemScanned", 1234567);
+
+    // What handling every message gives: the same messages, one at a time.
+    FakeBus oneByOneBus;
+    auto oneByOne = std::make_unique<OpenModule>(std::make_shared<ProcState>(), registry);
+    ASSERT_EQ(oneByOne->baseInitialize(L"Glimmerpane", L"", {}, std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr),
+                                       std::make_shared<MessageBusClient>(std::make_shared<MessageBusShimImpl>(
+                                                                              oneByOneBus.handle(), FakeBus::functions()),
+                                                                          nullptr)),
+              0u);
+    ASSERT_EQ(oneByOne->initialize(), 0u);
+    ASSERT_EQ(oneByOne->start(), 0u);
+    for (size_t i = 0; i < messages.size(); ++i) {
+        oneByOneBus.deliver(messages[i].first, messages[i].second);
+        ASSERT_TRUE(oneByOneBus.waitForPublished(kRefreshRequests.size() + i + 1, std::chrono::seconds(10)));
+    }
+    ASSERT_EQ(oneByOne->stop(), 0u);
+    const std::wstring expectedLast = oneByOneBus.published().back().userData;
+
+    // The same messages waiting in the queue before the worker starts: the first ones are
+    // taken while the depth or more wait behind them.
+    bind();
+    for (const auto& [name, data] : messages) bus.deliver(name, data);
+    LogCapture capture;
+    ASSERT_EQ(module->start(), 0u);
+    ASSERT_EQ(module->stop(), 0u);
+    const auto tiles = tilePublishes();
+    ASSERT_EQ(tiles.size(), messages.size() - kBeyond);
+    EXPECT_EQ(tiles.back().userData, expectedLast);
+    const auto records = capture.containing(L"payloads left out");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, LogSeverity::Warning);
+    EXPECT_NE(records[0].message.find(L": " + std::to_wstring(kBeyond) + L" payloads left out"), std::wstring::npos);
+}
+
 }  // namespace
 }  // namespace Vornik
 

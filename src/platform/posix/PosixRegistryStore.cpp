@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -338,6 +339,29 @@ public:
             if (size) *size = needed;
             return kErrorSuccess;
         });
+    }
+
+    uint32_t PrepareValue(RegDwordLocation* location) override {
+        if (location == nullptr) return kErrorInvalidParameter;
+        KeyState base;
+        std::vector<std::wstring> parts;
+        if (uint32_t s = Resolve(location->root, location->keyPath, &base, &parts); s != kErrorSuccess) return s;
+        if (location->valueName.size() > kMaxValueName) return kErrorInvalidParameter;
+        std::string target = base.folded;
+        for (const auto& p : parts) target += '\\' + Folded(p);
+        location->prepared = ChildKey(target, Folded(location->valueName));
+        return kErrorSuccess;
+    }
+
+    void ReadDwordValues(const RegDwordLocation* locations, size_t count, uint32_t* values,
+                         uint32_t* statuses) override {
+        // A value record exists only under an existing key, so one lookup per value answers
+        // what opening the key and querying the value would.
+        const uint32_t status = Read([&](MDB_txn* txn, Env& e) -> uint32_t {
+            for (size_t i = 0; i < count; ++i) statuses[i] = ReadDword(txn, e, locations[i].prepared, &values[i]);
+            return kErrorSuccess;
+        });
+        if (status != kErrorSuccess) std::fill(statuses, statuses + count, status);
     }
 
     uint32_t SetValue(RegKeyHandle key, std::wstring_view name, uint32_t type, const uint8_t* data,
@@ -677,6 +701,20 @@ private:
         if (IsRoot(folded)) return true;
         MDB_val k = Val(folded), v{};
         return mdb_get(txn, e.keys, &k, &v) == MDB_SUCCESS;
+    }
+
+    static uint32_t ReadDword(MDB_txn* txn, Env& e, const std::string& valueKey, uint32_t* value) {
+        if (valueKey.empty()) return kErrorInvalidParameter;  // not prepared
+        MDB_val k = Val(valueKey), v{};
+        const int rc = mdb_get(txn, e.values, &k, &v);
+        if (rc == MDB_NOTFOUND || rc == MDB_BAD_VALSIZE) return kErrorFileNotFound;
+        if (rc != MDB_SUCCESS) return FromLmdb(rc);
+        const std::string_view record = View(v);
+        if (record.size() < 8 || record.size() < 8ull + GetLe(record, 4, 4)) return kErrorRegistryCorrupt;
+        const std::string_view bytes = record.substr(8 + GetLe(record, 4, 4));
+        if (GetLe(record, 0, 4) != kRegDword || bytes.size() != 4) return kErrorInvalidData;
+        *value = base::LoadLe32(bytes.data());
+        return kErrorSuccess;
     }
 
     static RegFileTime LastWrite(MDB_txn* txn, Env& e, const std::string& folded) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -26,6 +27,10 @@ namespace glimmerpane::platform {
 namespace {
 
 thread_local uint32_t t_lastError = 0;
+
+// Bumped by every unload, so that a handle value reused for another library is never taken
+// for the one that a thread's table cache remembers.
+std::atomic<uint64_t> g_unloads{0};
 
 std::string ExecutablePath() {
     char buffer[PATH_MAX];
@@ -49,7 +54,7 @@ ModuleHandle HandleOfLoadedObject(const char* path) {
     return handle;
 }
 
-const GpStringTable* TableOf(ModuleHandle module) {
+const GpStringTable* LookUpTable(ModuleHandle module) {
     void* handle = module;
     if (handle == nullptr) handle = HandleOfLoadedObject(nullptr);
     dlerror();
@@ -64,6 +69,47 @@ const GpStringTable* TableOf(ModuleHandle module) {
         return nullptr;
     }
     return table;
+}
+
+// What a thread resolved last: the module's table (one dlsym per module, not per string)
+// and the language chosen from it for the UI languages of a given generation.
+struct ResolvedTable {
+    ModuleHandle module = nullptr;
+    uint64_t unloads = 0;
+    const GpStringTable* table = nullptr;
+    uint64_t languagesGeneration = 0;
+    size_t chosen = 0;
+    bool chosenValid = false;
+};
+thread_local ResolvedTable t_resolved;
+
+const GpStringTable* TableOf(ModuleHandle module) {
+    ResolvedTable& resolved = t_resolved;
+    const uint64_t unloads = g_unloads.load(std::memory_order_acquire);
+    if (resolved.table != nullptr && resolved.module == module && resolved.unloads == unloads) return resolved.table;
+    const GpStringTable* table = LookUpTable(module);
+    if (table == nullptr) return nullptr;
+    resolved = ResolvedTable{module, unloads, table};
+    return table;
+}
+
+// The index of the language table for the thread's current UI languages.
+size_t ChosenLanguage(const GpStringTable* table) {
+    uint64_t generation = 0;
+    const std::vector<uint16_t>& preferences = CurrentUserUiLanguages(&generation);
+    ResolvedTable& resolved = t_resolved;
+    if (resolved.table == table && resolved.chosenValid && resolved.languagesGeneration == generation)
+        return resolved.chosen;
+    std::vector<uint16_t> available;
+    available.reserve(table->languageCount);
+    for (uint32_t i = 0; i < table->languageCount; ++i) available.push_back(table->languages[i].languageId);
+    const size_t chosen = ChooseLanguage(available, preferences);
+    if (resolved.table == table) {
+        resolved.languagesGeneration = generation;
+        resolved.chosen = chosen;
+        resolved.chosenValid = true;
+    }
+    return chosen;
 }
 
 }  // namespace
@@ -107,11 +153,8 @@ int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bu
     }
     const GpStringTable* table = TableOf(module);
     if (table == nullptr) return 0;
-    std::vector<uint16_t> available;
-    available.reserve(table->languageCount);
-    for (uint32_t i = 0; i < table->languageCount; ++i) available.push_back(table->languages[i].languageId);
-    const size_t chosen = ChooseLanguage(available, UserUiLanguages());
-    if (chosen >= available.size()) {
+    const size_t chosen = ChosenLanguage(table);
+    if (chosen >= table->languageCount) {
         t_lastError = kErrorResourceTypeNotFound;
         return 0;
     }
@@ -137,6 +180,7 @@ int LoadResourceString(ModuleHandle module, uint32_t id, wchar_t* buffer, int bu
 }
 
 bool FreeResourceLibrary(ModuleHandle module) {
+    g_unloads.fetch_add(1, std::memory_order_release);
     if (module == nullptr || dlclose(module) != 0) {
         t_lastError = kErrorInvalidHandle;
         return false;

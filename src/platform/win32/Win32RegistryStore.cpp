@@ -73,6 +73,18 @@ public:
         if (size) *size = n;
         return static_cast<uint32_t>(s);
     }
+    void ReadDwordValues(const RegDwordLocation* locations, size_t count, uint32_t* values,
+                         uint32_t* statuses) override {
+        // RegGetValueW opens, queries and closes in one call and refuses other types itself.
+        for (size_t i = 0; i < count; ++i) {
+            DWORD value = 0, size = sizeof value;
+            LSTATUS s = RegGetValueW(H(locations[i].root), locations[i].keyPath.c_str(), locations[i].valueName.c_str(),
+                                     RRF_RT_REG_DWORD | RRF_NOEXPAND, nullptr, &value, &size);
+            if (s == ERROR_UNSUPPORTED_TYPE || s == ERROR_MORE_DATA) s = ERROR_INVALID_DATA;
+            if (s == ERROR_SUCCESS) values[i] = value;
+            statuses[i] = static_cast<uint32_t>(s);
+        }
+    }
     uint32_t SetValue(RegKeyHandle key, std::wstring_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
         return static_cast<uint32_t>(RegSetValueExW(H(key), Z(name).c_str(), 0, type, data, size));
     }
