@@ -17,6 +17,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// UTF-8 of code points; a wchar_t of Windows holds only 16 bits, so no wide string in between.
+std::string Utf8Of(const std::u32string& text) {
+    std::string out;
+    for (const char32_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 // "text@line" per token; strings as "\"text\"".
 std::string Stream(const RcPreprocessed& out) {
     std::string s;
@@ -25,7 +48,7 @@ std::string Stream(const RcPreprocessed& out) {
         if (t.kind == RcToken::Number) {
             s += std::to_string(t.number);
         } else if (t.kind == RcToken::String) {
-            s += '"' + base::Utf8FromWide(std::wstring(t.string.begin(), t.string.end())) + '"';
+            s += '"' + Utf8Of(t.string) + '"';
         } else {
             s += t.text;
         }

@@ -67,6 +67,18 @@ std::wstring Joined(const std::wstring& parent, std::wstring_view subKey) {
     return path;
 }
 
+// The contract refuses an empty path component or a leading "\\" (161); the system
+// accepts some of them.
+bool BadPath(std::wstring_view subKey) {
+    if (!subKey.empty() && subKey.front() == L'\\') return true;
+    return subKey.find(L"\\\\") != std::wstring_view::npos;
+}
+
+struct KeyRecord {
+    std::wstring path;
+    uint32_t access = 0;
+};
+
 class Win32RegistryStore final : public RegistryStore {
 public:
     // machine and user are the keys that stand for the two hives (null: the system's own).
@@ -77,20 +89,27 @@ public:
     }
 
     uint32_t OpenKey(RegKeyHandle key, std::wstring_view subKey, uint32_t access, RegKeyHandle* result) override {
+        *result = nullptr;
+        if (BadPath(subKey)) return ERROR_BAD_PATHNAME;
         HKEY opened = nullptr;
         const LSTATUS s = RegOpenKeyExW(Real(key), Z(subKey).c_str(), 0, access, &opened);
         *result = s == ERROR_SUCCESS ? R(opened) : nullptr;
-        if (s == ERROR_SUCCESS) Remember(opened, key, subKey);
+        if (s == ERROR_SUCCESS) Remember(opened, key, subKey, access);
         return static_cast<uint32_t>(s);
     }
     uint32_t CreateKey(RegKeyHandle key, std::wstring_view subKey, uint32_t options, uint32_t access,
                        RegKeyHandle* result, uint32_t* disposition) override {
+        *result = nullptr;
+        if (BadPath(subKey)) return ERROR_BAD_PATHNAME;
+        // The system does not check the parent's rights in every implementation (Wine does
+        // not); the contract does.
+        if (!Allows(key, KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
         HKEY created = nullptr;
         DWORD how = 0;
         const LSTATUS s = RegCreateKeyExW(Real(key), Z(subKey).c_str(), 0, nullptr, options, access, nullptr, &created, &how);
         *result = s == ERROR_SUCCESS ? R(created) : nullptr;
         if (disposition) *disposition = how;
-        if (s == ERROR_SUCCESS) Remember(created, key, subKey);
+        if (s == ERROR_SUCCESS) Remember(created, key, subKey, access);
         return static_cast<uint32_t>(s);
     }
     uint32_t CloseKey(RegKeyHandle key) override {
@@ -126,9 +145,11 @@ public:
         return static_cast<uint32_t>(s);
     }
     uint32_t SetValue(RegKeyHandle key, std::wstring_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
+        if (!Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
         return static_cast<uint32_t>(RegSetValueExW(Real(key), Z(name).c_str(), 0, type, data, size));
     }
     uint32_t DeleteValue(RegKeyHandle key, std::wstring_view name) override {
+        if (!Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
         return static_cast<uint32_t>(RegDeleteValueW(Real(key), Z(name).c_str()));
     }
     uint32_t EnumKey(RegKeyHandle key, uint32_t index, std::wstring* name, RegFileTime* lastWrite) override {
@@ -176,7 +197,7 @@ public:
         std::lock_guard lock(pathsMutex_);
         const auto it = paths_.find(H(key));
         if (it == paths_.end()) return ERROR_INVALID_HANDLE;
-        *path = it->second;
+        *path = Spelled(it->second.path);
         return ERROR_SUCCESS;
     }
     uint32_t FlushKey(RegKeyHandle key) override { return static_cast<uint32_t>(RegFlushKey(Real(key))); }
@@ -235,23 +256,71 @@ private:
         if (key == HkeyCurrentUser() && user_) return user_;
         return H(key);
     }
-    void Remember(HKEY opened, RegKeyHandle parent, std::wstring_view subKey) {
+    void Remember(HKEY opened, RegKeyHandle parent, std::wstring_view subKey, uint32_t access) {
         std::wstring base;
         if (IsPredefinedKey(parent)) {
             base = std::wstring(PredefinedKeyName(parent));
         } else {
             std::lock_guard lock(pathsMutex_);
             const auto it = paths_.find(H(parent));
-            if (it != paths_.end()) base = it->second;
+            if (it != paths_.end()) base = it->second.path;
         }
         std::lock_guard lock(pathsMutex_);
-        paths_[opened] = Joined(base, subKey);
+        paths_[opened] = KeyRecord{Joined(base, subKey), access};
+    }
+    // Keys this store did not open (handles of another store) are left to the system.
+    bool Allows(RegKeyHandle key, uint32_t right) {
+        if (IsPredefinedKey(key)) return true;
+        std::lock_guard lock(pathsMutex_);
+        const auto it = paths_.find(H(key));
+        return it == paths_.end() || (it->second.access & right) == right;
+    }
+    // The path with each component in the spelling it was created with: the names as the
+    // parent key enumerates them.
+    std::wstring Spelled(const std::wstring& path) {
+        const size_t firstCut = path.find(L'\\');
+        if (firstCut == std::wstring::npos) return path;
+        const std::wstring hive = path.substr(0, firstCut);
+        HKEY current = Real(hive == L"HKEY_CURRENT_USER" ? HkeyCurrentUser() : HkeyLocalMachine());
+        std::wstring out = hive;
+        bool owned = false;
+        size_t at = firstCut + 1;
+        while (at <= path.size()) {
+            size_t end = path.find(L'\\', at);
+            if (end == std::wstring::npos) end = path.size();
+            std::wstring part = path.substr(at, end - at);
+            wchar_t name[256];
+            for (DWORD index = 0;; ++index) {
+                DWORD chars = 256;
+                if (RegEnumKeyExW(current, index, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+                if (CompareStringOrdinal(name, static_cast<int>(chars), part.c_str(), static_cast<int>(part.size()), TRUE) ==
+                    CSTR_EQUAL) {
+                    part.assign(name, chars);
+                    break;
+                }
+            }
+            out += L'\\';
+            out += part;
+            HKEY next = nullptr;
+            const LSTATUS s = RegOpenKeyExW(current, part.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &next);
+            if (owned) RegCloseKey(current);
+            if (s != ERROR_SUCCESS) {
+                // The rest as the caller spelled it.
+                if (end < path.size()) out += path.substr(end);
+                return out;
+            }
+            current = next;
+            owned = true;
+            at = end + 1;
+        }
+        if (owned) RegCloseKey(current);
+        return out;
     }
 
     HKEY machine_;
     HKEY user_;
     std::mutex pathsMutex_;
-    std::map<HKEY, std::wstring> paths_;
+    std::map<HKEY, KeyRecord> paths_;
 };
 
 std::wstring Folded(const std::wstring& text) {
