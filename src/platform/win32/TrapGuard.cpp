@@ -72,10 +72,17 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
     __builtin_longjmp(guard->jump, 1);
 }
 
-void InstallHandler() {
-    static const PVOID handler = AddVectoredExceptionHandler(1, &OnException);
-    (void)handler;
-}
+// Each copy of this code (the executable, and a DLL that links it statically) installs its
+// own handler and removes it when that copy is unloaded: a handler left behind in an
+// unloaded DLL would be called for the process's next exception.
+struct HandlerRegistration {
+    PVOID handle = AddVectoredExceptionHandler(1, &OnException);
+    ~HandlerRegistration() {
+        if (handle) RemoveVectoredExceptionHandler(handle);
+    }
+};
+
+void InstallHandler() { static HandlerRegistration registration; }
 
 // Its own frame, so that the registers __builtin_setjmp keeps are this frame's alone.
 __attribute__((noinline)) bool RunGuarded(Guard& guard, GuardedBody body, void* context, uint32_t* result) {

@@ -415,8 +415,15 @@ std::wstring_view PredefinedKeyName(RegKeyHandle key) {
     return {};
 }
 
+// The prefix is read at every call, as on POSIX: a process that sets GLIMMERPANE_PREFIX
+// later gets the store of the new prefix; each folder keeps one store.
 std::shared_ptr<RegistryStore> DefaultRegistryStore() {
-    static const auto store = OpenRegistryStore(PrefixPath(L"registry"));
+    static std::mutex* mutex = new std::mutex();
+    static auto* stores = new std::map<std::wstring, std::shared_ptr<RegistryStore>>();
+    const std::wstring folder = Folded(PrefixPath(L"registry"));
+    std::lock_guard lock(*mutex);
+    auto& store = (*stores)[folder];
+    if (!store) store = OpenRegistryStore(PrefixPath(L"registry"));
     return store;
 }
 
