@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test demo install package asan tsan fuzz clean
+.PHONY: all deps configure build test demo install package asan tsan fuzz windows clean
 
 all: build
 
@@ -49,6 +49,14 @@ fuzz: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 	@scripts/fuzz $(FUZZ_SECONDS)
+
+# The Windows build: MinGW-w64 cross build (preset mingw), its suite run under Wine in a
+# fresh WINEPREFIX inside build/mingw. install-deps adds the toolchain and Wine only here.
+windows:
+	@GP_WINDOWS=1 scripts/install-deps
+	@cmake --preset mingw >/dev/null
+	@cmake --build --preset mingw
+	@scripts/windows-test
 
 clean:
 	rm -rf build

@@ -285,6 +285,11 @@ public:
 
     size_t workerCount() const { return executor_.workerCount(); }
 
+    size_t openHandleCount() {
+        std::lock_guard lock(mutex_);
+        return handles_.size();
+    }
+
     void shutdown() {
         std::unique_lock lock(mutex_);
         if (stopping_) return;
@@ -541,5 +546,6 @@ ModuleStatus Broker::releaseReplyCallback(void* handle, BusReplyCallback callbac
 }
 
 size_t Broker::workerCount() const { return core_->workerCount(); }
+size_t Broker::openHandleCount() { return core_->openHandleCount(); }
 
 }  // namespace BusBroker

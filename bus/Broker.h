@@ -128,6 +128,8 @@ public:
 
     // Threads the broker has started so far (for tests of the pool's bound).
     size_t workerCount() const;
+    // Handles open now.
+    size_t openHandleCount();
 
     class Core;
 

@@ -1,8 +1,9 @@
 // BusBrokerExports.cpp - the four exported functions of the bus library.
 //
 // Compiled into BusBroker.so only; the version script (BusBroker.map, BusBroker.def on
-// Windows) keeps every other symbol inside. The table is static: ReleaseObject has
-// nothing to free, and handles are closed through the table itself.
+// Windows) keeps every other symbol inside. The table is static and handles are closed
+// through the table itself; ReleaseObject shuts an idle broker down before the host
+// unloads the library (BusFunctions.h).
 #include <glimmerpane/abi.h>
 
 #include "BusFunctions.h"
@@ -24,7 +25,9 @@ GP_EXPORT void* CreateObject(uint32_t frameworkVersion) {
     return const_cast<MessageBusFunctions*>(BusBroker::BusFunctionTable(frameworkVersion));
 }
 
-GP_EXPORT void ReleaseObject(void* /*object*/) {}
+GP_EXPORT void ReleaseObject(void* object) {
+    if (object == BusBroker::BusFunctionTable(BusBroker::kFirstSupportedVersion)) BusBroker::ReleaseFunctionTable(object);
+}
 
 GP_EXPORT const char* GetVersionStr(void) { return GP_BUS_VERSION_STRING; }
 

@@ -42,6 +42,22 @@ Broker* Instance() {
     return g_owner.broker.get();
 }
 
+}  // namespace
+
+void ReleaseFunctionTable(const void* table) {
+    if (table == nullptr) return;
+    std::unique_ptr<Broker> idle;
+    {
+        std::lock_guard lock(g_owner.mutex);
+        if (!g_owner.broker || g_owner.broker->openHandleCount() != 0) return;
+        g_broker.store(nullptr, std::memory_order_release);
+        idle = std::move(g_owner.broker);
+    }
+    idle.reset();
+}
+
+namespace {
+
 template <class Body>
 ModuleStatus Guarded(const wchar_t* function, Body&& body) noexcept {
     try {

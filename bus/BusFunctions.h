@@ -17,6 +17,13 @@ namespace BusBroker {
 // The table for a framework version 1.x (1000000..1999999), null for any other version.
 const MessageBusFunctions* BusFunctionTable(uint32_t frameworkVersion);
 
+// ReleaseObject of the table: when no handle is open any more, the broker is shut down now
+// (its threads stopped and joined) and a later CreateObject starts a new one. Joining them
+// here, in a call of the host, and not in the static destructor that runs inside the
+// loader's unload (where Windows holds the loader lock that every exiting thread needs),
+// is what lets FreeLibrary return.
+void ReleaseFunctionTable(const void* table);
+
 inline constexpr uint32_t kFirstSupportedVersion = 1000000;
 inline constexpr uint32_t kLastSupportedVersion = 1999999;
 

@@ -12,6 +12,9 @@ namespace glimmerpane::cli {
 BusLibrary::~BusLibrary() {
     if (functions_) {
         for (void* handle : open_) functions_->close(handle);
+        // The table goes back before the unload, so the library stops its threads in a
+        // call of ours rather than inside the loader.
+        if (releaseObject_) releaseObject_(const_cast<MessageBusFunctions*>(functions_));
     }
     open_.clear();
     if (library_) platform::UnloadSharedLibrary(library_);
@@ -27,6 +30,7 @@ bool BusLibrary::load(const std::wstring& path, uint32_t frameworkVersion) {
     }
     auto createObject = reinterpret_cast<CreateObjectFn>(platform::FindSymbol(library_, "CreateObject", &code));
     versionStr_ = reinterpret_cast<GetVersionStrFn>(platform::FindSymbol(library_, "GetVersionStr", &code));
+    releaseObject_ = reinterpret_cast<ReleaseObjectFn>(platform::FindSymbol(library_, "ReleaseObject", &code));
     if (createObject == nullptr || versionStr_ == nullptr) {
         error_ = glimmerpane::base::Utf8FromWide(path) + " is not a bus library (CreateObject or GetVersionStr missing)";
         return false;

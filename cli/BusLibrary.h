@@ -37,6 +37,7 @@ public:
 private:
     void* library_ = nullptr;
     GetVersionStrFn versionStr_ = nullptr;
+    ReleaseObjectFn releaseObject_ = nullptr;
     const MessageBusFunctions* functions_ = nullptr;
     std::vector<void*> open_;
     std::string error_;

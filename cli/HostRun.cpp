@@ -228,7 +228,8 @@ bool WriteStatistics(const std::map<std::string, uint32_t>& stats, std::string* 
     const std::string self = glimmerpane::base::Utf8FromWide(platform::ExecutablePath(4096));
     for (const auto& [name, value] : stats) {
         const std::string path = glimmerpane::base::Utf8FromWide(StatisticsKeys().at(name));
-        const std::string command = "'" + self + "' reg add 'HKLM\\" + path + "' /v SDSValue /t REG_DWORD /d " +
+        const std::string command = platform::QuoteShellArgument(self) + " reg add " +
+                                    platform::QuoteShellArgument("HKLM\\" + path) + " /v SDSValue /t REG_DWORD /d " +
                                     std::to_string(value) + " /f";
         if (const int code = platform::RunShellCommandQuietly(command); code != 0) {
             *error = "cannot write statistics key HKEY_LOCAL_MACHINE\\" + path + " (glimmerpane reg exited with " +

@@ -61,9 +61,25 @@ TileBinding ReadBinding(const std::string& body) {
     return binding;
 }
 
+// Encodes one code point itself: a wchar_t holds only 16 bits on Windows, so a character
+// beyond U+FFFF cannot pass through a one-character wide string there.
 void AppendUtf8(std::string& out, unsigned long cp) {
-    std::wstring one(1, static_cast<wchar_t>(cp));
-    out += glimmerpane::base::Utf8FromWide(one);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }
 
 }  // namespace

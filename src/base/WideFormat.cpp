@@ -9,14 +9,17 @@ namespace glimmerpane::base {
 std::wstring FormatWideV(const wchar_t* format, va_list args) {
     if (format == nullptr) return std::wstring();
     // glibc's vswprintf fails alike on a short buffer and on a conversion error. One try at
-    // the limit tells them apart without growing step by step to a large size.
+    // the limit tells them apart without growing step by step to a large size. MinGW's
+    // answers the length the whole text needs (as snprintf does) and fills only the buffer,
+    // so a count that does not fit is a short buffer too.
     for (size_t capacity : {kWideFormatInitialCapacity, kWideFormatCapacityLimit}) {
         std::vector<wchar_t> buffer(capacity);
         va_list copy;
         va_copy(copy, args);
         const int written = std::vswprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
-        if (written >= 0) return std::wstring(buffer.data(), static_cast<size_t>(written));
+        if (written >= 0 && static_cast<size_t>(written) < capacity)
+            return std::wstring(buffer.data(), static_cast<size_t>(written));
     }
     return std::wstring(format);
 }

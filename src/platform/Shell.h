@@ -14,4 +14,13 @@ int RunShellCommand(const std::string& commandLine);
 // The same with the command's standard output discarded (its errors still show).
 int RunShellCommandQuietly(const std::string& commandLine);
 
+// The same, keeping what the command wrote to standard output in *output (its errors still
+// show; add "2>&1" to keep them too). POSIX popen, Windows _popen.
+int RunShellCommandCapture(const std::string& commandLine, std::string* output);
+
+// One argument quoted for that shell's command line: POSIX in single quotes (a quote inside
+// becomes '\''); Windows in double quotes by the rules of CommandLineToArgvW (backslashes
+// before a quote doubled, a quote inside escaped with a backslash).
+std::string QuoteShellArgument(const std::string& argument);
+
 }  // namespace glimmerpane::platform

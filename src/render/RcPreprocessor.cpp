@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -377,7 +378,10 @@ bool Preprocessor::include(const std::string& file, uint32_t line, const std::st
     }
     std::string target = rest.substr(1, rest.size() - 2);
     std::replace(target.begin(), target.end(), '\\', '/');
-    const std::string path = (!target.empty() && target[0] == '/') ? target : FolderOf(file) + target;
+    // In the platform's own separators ("sub/more.h" beside "C:\\rc\\a.rc" is "C:\\rc\\sub\\more.h").
+    const std::string path = std::filesystem::path((!target.empty() && target[0] == '/') ? target : FolderOf(file) + target)
+                                 .make_preferred()
+                                 .string();
     std::string bytes;
     switch (readRcSource(path, bytes)) {
         case RcReadResult::Read: break;

@@ -17,12 +17,14 @@ TEST(WideFormatTest, ResultsUpToTheLimitAreWholeAndLongerOnesAreTheFormatText) {
     EXPECT_EQ(FormatWide(L"%d-%ls", 5, L"x"), L"5-x");
 }
 
+#ifndef _WIN32  // glibc's conversion error: MinGW widens each byte of %s and never fails
 TEST(WideFormatTest, AConversionErrorGivesTheFormatTextQuickly) {
     // No wide character stands for this byte: vswprintf fails at every buffer size.
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(FormatWide(L"bad %s here", "\xff\xfe"), L"bad %s here");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
+#endif
 
 }  // namespace
 }  // namespace glimmerpane::base

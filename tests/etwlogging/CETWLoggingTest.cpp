@@ -2,6 +2,8 @@
 // configuration and application properties.
 #include <gtest/gtest.h>
 
+#include "support/TraceConsumerProbe.h"
+
 #include <mutex>
 
 #include "etwlogging/CETWLogging.h"
@@ -110,6 +112,7 @@ TEST_F(EtwLogging, ThresholdLevelsAndInformationAlwaysPasses) {
 }
 
 TEST_F(EtwLogging, EventsCarryTheRecordAtTheMappedLevelOnlyWhileASessionIsAttached) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     auto logger = Make();
     ASSERT_EQ(logger->RegisterProvider(), 0u);
     EXPECT_EQ(logger->LogEx(LogSeverity::Error, L"f", L"fn", 1, L"dropped"), 0u);  // no session yet
@@ -140,6 +143,7 @@ TEST_F(EtwLogging, EventsCarryTheRecordAtTheMappedLevelOnlyWhileASessionIsAttach
 }
 
 TEST_F(EtwLogging, SessionLevelAndRegistryOverrides) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     SetDword(L"SOFTWARE\\Corvane\\Logging\\Provider", L"Severity", 5);
     auto logger = Make();
     EXPECT_EQ(logger->GetSeverity(), 5u);  // read at initialisation
@@ -157,6 +161,7 @@ TEST_F(EtwLogging, SessionLevelAndRegistryOverrides) {
 }
 
 TEST_F(EtwLogging, ThresholdFiveLetsSeverityThreeThroughToTheSession) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     auto logger = Make();
     ASSERT_EQ(logger->RegisterProvider(), 0u);
     Captured captured;
@@ -174,6 +179,7 @@ TEST_F(EtwLogging, ThresholdFiveLetsSeverityThreeThroughToTheSession) {
 }
 
 TEST_F(EtwLogging, ASecondSessionIsIgnoredWhileTheFirstIsAttached) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     auto logger = Make();
     ASSERT_EQ(logger->RegisterProvider(), 0u);
     Captured first, second;
@@ -209,6 +215,7 @@ TEST_F(EtwLogging, ControlEntryRefusesMissingContextAndUnknownRequests) {
 }
 
 TEST_F(EtwLogging, RegistrationIsAttemptedOnceAndShutdownUnregisters) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     auto logger = Make();
     EXPECT_EQ(logger->RegisterProvider(), 0u);
     EXPECT_EQ(logger->RegisterProvider(), 0u);

@@ -2,6 +2,8 @@
 // machine has (here the in-process POSIX one).
 #include <gtest/gtest.h>
 
+#include "support/TraceConsumerProbe.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -89,6 +91,7 @@ uint32_t Send(TraceHandle session, const TraceGuid& guid, uint8_t level, const s
 }
 
 TYPED_TEST(EventTraceContract, BadArguments) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     TraceRegistrationHandle registration = 0;
     EXPECT_EQ(RegisterTraceProvider(nullptr, nullptr, this->control, this->eventClass, &registration), 87u);
     EXPECT_EQ(RegisterTraceProvider(&Provider::Callback, nullptr, this->control, this->eventClass, nullptr), 87u);
@@ -111,6 +114,7 @@ TYPED_TEST(EventTraceContract, EventsWithoutASessionAreDropped) {
 }
 
 TYPED_TEST(EventTraceContract, EnableAndDisableReachTheProviderOnAnotherThreadWithLevelAndFlags) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     Provider provider;
     TraceRegistrationHandle registration = 0;
     ASSERT_EQ(RegisterTraceProvider(&Provider::Callback, &provider, this->control, this->eventClass, &registration), 0u);
@@ -145,6 +149,7 @@ TYPED_TEST(EventTraceContract, EnableAndDisableReachTheProviderOnAnotherThreadWi
 }
 
 TYPED_TEST(EventTraceContract, ASessionStartedFirstEnablesTheProviderWhenItRegisters) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     Consumer consumer;
     TraceHandle session = 0;
     ASSERT_EQ(StartTraceSession(this->control, 5, 1, consumer.Sink(), &session), 0u);
@@ -162,6 +167,7 @@ TYPED_TEST(EventTraceContract, ASessionStartedFirstEnablesTheProviderWhenItRegis
 }
 
 TYPED_TEST(EventTraceContract, OtherProvidersAreNotDisturbed) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     Provider provider;
     TraceRegistrationHandle registration = 0;
     ASSERT_EQ(RegisterTraceProvider(&Provider::Callback, &provider, this->control, this->eventClass, &registration), 0u);
@@ -176,6 +182,7 @@ TYPED_TEST(EventTraceContract, OtherProvidersAreNotDisturbed) {
 }
 
 TYPED_TEST(EventTraceContract, EverySessionAsksAndTheProviderChooses) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     Provider provider;
     TraceRegistrationHandle registration = 0;
     ASSERT_EQ(RegisterTraceProvider(&Provider::Callback, &provider, this->control, this->eventClass, &registration), 0u);
@@ -197,6 +204,7 @@ TYPED_TEST(EventTraceContract, EverySessionAsksAndTheProviderChooses) {
 }
 
 TYPED_TEST(EventTraceContract, ConcurrentSendersDuringStartAndStop) {
+    GP_SKIP_WITHOUT_TRACE_CONSUMER();
     Provider provider;
     TraceRegistrationHandle registration = 0;
     ASSERT_EQ(RegisterTraceProvider(&Provider::Callback, &provider, this->control, this->eventClass, &registration), 0u);

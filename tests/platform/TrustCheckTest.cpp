@@ -1,5 +1,6 @@
-// Contract of the POSIX trusted-path check that stands in for code signatures: what is
-// trusted, what is refused and with which Win32 code.
+// Contract of the code-signature check: on POSIX the trusted-path check that stands in for
+// signatures, on Windows WinVerifyTrust; what is trusted, what is refused and with which
+// Win32 code.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -134,6 +135,62 @@ TEST_F(TrustCheck, FilesAndFoldersOfOtherUsersAreRefused) {
     EXPECT_EQ(check(root() / "sticky" / "lib.so"), 0u);
     ASSERT_EQ(chown((root() / "sticky").c_str(), kNobody, static_cast<gid_t>(-1)), 0);
     EXPECT_EQ(check(root() / "sticky" / "lib.so"), 5u);
+}
+
+}  // namespace
+#endif
+
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+
+#include "platform/DynamicLibrary.h"
+#include "platform/TrustCheck.h"
+#include "support/TempRegistry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace platform = glimmerpane::platform;
+
+// The DLLs beside the test carry the build's test signature (cmake/TestSigning.cmake); the
+// test executable itself is not signed, as no release file ever is before signing, so it
+// shows the refusal a release build gives an unsigned library.
+TEST(TrustCheck, SignedLibrariesPassAndEverythingElseHasItsCode) {
+    gptest::TempFolder temp;
+    const fs::path bin(platform::ExecutableFolder());
+    fs::copy_file(bin / "BusBroker.dll", temp.path() / "tampered.dll");
+    {
+        std::fstream file(temp.path() / "tampered.dll", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(0x400);  // inside the signed image, past the headers
+        file.put('\x5A');
+    }
+    struct Case {
+        const char* name;
+        std::wstring path;
+        uint32_t code;
+    };
+    const Case cases[] = {
+        {"signed module", (bin / "Glimmerpane.dll").wstring(), platform::kTrustOk},
+        {"signed bus library", (bin / "BusBroker.dll").wstring(), platform::kTrustOk},
+        {"signed resource library", (bin / "GPNResources.dll").wstring(), platform::kTrustOk},
+        {"unsigned executable", platform::ExecutablePath(), platform::kTrustAccessDenied},
+        {"changed after signing", (temp.path() / "tampered.dll").wstring(), platform::kTrustAccessDenied},
+        {"missing file", (temp.path() / "missing.dll").wstring(), platform::kTrustFileNotFound},
+        {"missing folder", (temp.path() / "none" / "missing.dll").wstring(), platform::kTrustFileNotFound},
+        {"a folder", temp.path().wstring(), platform::kTrustAccessDenied},
+        {"empty path", L"", platform::kTrustInvalidParameter},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring verified, reason;
+        EXPECT_EQ(platform::VerifyTrustedFile(c.path, &verified, &reason), c.code);
+        if (c.code == platform::kTrustOk) {
+            EXPECT_EQ(verified, c.path);
+        } else {
+            EXPECT_FALSE(reason.empty());
+        }
+    }
 }
 
 }  // namespace

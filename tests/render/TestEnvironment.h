@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
 
 namespace gptest {
 
@@ -16,13 +17,8 @@ namespace gptest {
 class ScopedEnvironment {
 public:
     ScopedEnvironment& set(const char* name, std::optional<std::string> value) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
+        saved_.push_back({name, glimmerpane::platform::GetEnvironmentValue(name)});
+        glimmerpane::platform::SetEnvironmentValue(name, value);
         return *this;
     }
     // Clears every variable that chooses the UI language, then sets LANG.
@@ -31,13 +27,8 @@ public:
         return set("LANG", lang);
     }
     ~ScopedEnvironment() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->second) {
-                setenv(it->first.c_str(), it->second->c_str(), 1);
-            } else {
-                unsetenv(it->first.c_str());
-            }
-        }
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            glimmerpane::platform::SetEnvironmentValue(it->first, it->second);
     }
 
 private:

@@ -1,6 +1,8 @@
 // Tests of the viewer payload built around rendered tiles.
 #include <gtest/gtest.h>
 
+#include "platform/DynamicLibrary.h"
+
 #include "render/JSONParser.h"
 #include "render/TileContentFormatter.h"
 #include "support/TableResources.h"
@@ -16,7 +18,8 @@ using gptest::LogCapture;
 class ScriptedPlaceHolders : public PlaceHolders {
 public:
     ScriptedPlaceHolders(std::vector<TileContent> failing, std::wstring text = L"")
-        : PlaceHolders(std::make_shared<ResourceDll>(L"Glimmerpane.so", L"GPNResources.so",
+        : PlaceHolders(std::make_shared<ResourceDll>(glimmerpane::platform::LibraryFileName(L"Glimmerpane").c_str(),
+                                                     glimmerpane::platform::LibraryFileName(L"GPNResources").c_str(),
                                                      std::make_shared<gptest::TableResourceAPI>(
                                                          std::map<uint32_t, std::wstring>{}))),
           failing_(std::move(failing)),

@@ -1,6 +1,7 @@
 // CommandRun.h - runs a shell command line for a test and keeps what it printed.
 //
-// The command gets no standard input; add "2>&1" to keep its errors too. POSIX only (popen).
+// The command gets no standard input; add "2>&1" to keep its errors too. The shell is the
+// platform's (platform/Shell.h).
 #pragma once
 
 #include <string>

@@ -3,6 +3,8 @@
 
 #include <cwchar>
 
+#include "platform/DynamicLibrary.h"
+#include "platform/FileSystem.h"
 #include "render/TileCatalogue.h"
 
 namespace gptest {
@@ -28,10 +30,13 @@ int TableResourceAPI::loadString(Vornik::ResourceModuleHandle, uint32_t id, wcha
 Vornik::ResourceModuleHandle TableResourceAPI::getModuleHandle(const wchar_t*) { return &library_; }
 
 uint32_t TableResourceAPI::getModuleFileName(Vornik::ResourceModuleHandle, wchar_t* buffer, uint32_t size) {
-    static const wchar_t kPath[] = L"/fake/Glimmerpane.so";
-    const uint32_t length = static_cast<uint32_t>(std::wcslen(kPath));
+    // The platform's own shape: "/fake/Glimmerpane.so" or "\fake\Glimmerpane.dll".
+    static const std::wstring kPath = std::wstring(1, glimmerpane::platform::kPathSeparator) + L"fake" +
+                                      glimmerpane::platform::kPathSeparator +
+                                      glimmerpane::platform::LibraryFileName(L"Glimmerpane");
+    const uint32_t length = static_cast<uint32_t>(kPath.size());
     if (size <= length) return size;
-    std::wmemcpy(buffer, kPath, length + 1);
+    std::wmemcpy(buffer, kPath.c_str(), length + 1);
     return length;
 }
 
@@ -51,7 +56,8 @@ std::map<uint32_t, std::wstring> StringsNamingTheirIds() {
 
 std::shared_ptr<Vornik::TileContentFormatter> MakeFakeFormatter(std::map<uint32_t, std::wstring> strings) {
     auto api = std::make_shared<TableResourceAPI>(std::move(strings));
-    auto resources = std::make_shared<Vornik::ResourceDll>(L"Glimmerpane.so", L"GPNResources.so", api);
+    auto resources = std::make_shared<Vornik::ResourceDll>(glimmerpane::platform::LibraryFileName(L"Glimmerpane").c_str(),
+                                                           glimmerpane::platform::LibraryFileName(L"GPNResources").c_str(), api);
     auto placeholders = std::make_shared<Vornik::PlaceHolders>(resources);
     return std::make_shared<Vornik::TileContentFormatter>(placeholders);
 }

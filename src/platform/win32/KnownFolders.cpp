@@ -1,5 +1,6 @@
-// KnownFolders.cpp (Windows side) - SHGetKnownFolderPath.
+// KnownFolders.cpp (Windows side) - SHGetKnownFolderPath; the ProgramData folder.
 #include "platform/KnownFolders.h"
+#include "platform/LogFile.h"
 
 #include <windows.h>
 #include <knownfolders.h>
@@ -32,9 +33,26 @@ const KNOWNFOLDERID& IdOf(KnownFolder folder) {
 uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
     PWSTR text = nullptr;
     const HRESULT result = SHGetKnownFolderPath(IdOf(folder), 0, nullptr, &text);
-    if (SUCCEEDED(result) && text != nullptr) path = text;
+    const bool found = SUCCEEDED(result) && text != nullptr && text[0] != L'\0';
+    if (found) path = text;
     CoTaskMemFree(text);
-    return SUCCEEDED(result) ? 0 : static_cast<uint32_t>(HRESULT_CODE(result));
+    if (found) return 0;
+    // An HRESULT that wraps a Win32 code gives that code; any other failure (E_FAIL for a
+    // folder the system does not have, E_INVALIDARG for an unknown id) means "not found".
+    if (FAILED(result) && HRESULT_FACILITY(result) == FACILITY_WIN32 && HRESULT_CODE(result) != 0)
+        return static_cast<uint32_t>(HRESULT_CODE(result));
+    return ERROR_FILE_NOT_FOUND;
+}
+
+uint32_t ProgramDataFolder(std::wstring* folder, bool create) {
+    if (folder == nullptr) return ERROR_INVALID_PARAMETER;
+    std::wstring path;
+    if (const uint32_t status = KnownFolderPath(KnownFolder::ProgramData, path); status != 0) return status;
+    if (create) {
+        if (const uint32_t status = CreateFolderTree(path); status != 0) return status;
+    }
+    *folder = std::move(path);
+    return 0;
 }
 
 }  // namespace glimmerpane::platform

@@ -1,4 +1,5 @@
-// TrustCheck.cpp (Windows side) - Authenticode verification through WinVerifyTrust.
+// TrustCheck.cpp (Windows side) - Authenticode verification through WinVerifyTrust, its
+// answers mapped to the Win32 codes of TrustCheck.h.
 #include "platform/TrustCheck.h"
 
 #include <windows.h>
@@ -12,9 +13,23 @@ uint32_t VerifyTrustedFile(const std::wstring& path, std::wstring* verifiedPath,
         if (reason) *reason = L"empty path";
         return kTrustInvalidParameter;
     }
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (reason) *reason = L"cannot find " + path;
-        return GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILENAME_EXCED_RANGE) {
+            if (reason) *reason = L"path too long";
+            return kTrustNameTooLong;
+        }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) {
+            if (reason) *reason = L"cannot find " + path;
+            return kTrustFileNotFound;
+        }
+        if (reason) *reason = L"cannot examine " + path;
+        return kTrustAccessDenied;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (reason) *reason = L"not a file";
+        return kTrustAccessDenied;
     }
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof(file);
@@ -31,8 +46,15 @@ uint32_t VerifyTrustedFile(const std::wstring& path, std::wstring* verifiedPath,
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     if (status != ERROR_SUCCESS) {
-        if (reason) *reason = L"signature does not verify";
-        return static_cast<uint32_t>(status);
+        // Every refusal (no signature, an untrusted root, a bad digest, ...) is "not trusted";
+        // the verifier's own HRESULT goes into the reason.
+        if (reason) {
+            wchar_t hex[16];
+            wsprintfW(hex, L"0x%08lX", static_cast<unsigned long>(status));
+            *reason = std::wstring(status == TRUST_E_NOSIGNATURE ? L"not signed" : L"signature does not verify") +
+                      L" (WinVerifyTrust " + hex + L")";
+        }
+        return kTrustAccessDenied;
     }
     if (verifiedPath) *verifiedPath = path;
     return kTrustOk;
