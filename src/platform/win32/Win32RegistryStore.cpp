@@ -407,6 +407,7 @@ public:
     uint32_t SetKeySecurity(RegKeyHandle, uint32_t, void*) override { return error_; }
     uint32_t GrantEveryoneFullAccess(RegKeyHandle) override { return error_; }
     uint32_t NotifyChange(RegKeyHandle, bool, uint32_t, void*, bool) override { return error_; }
+    uint32_t RunAtomically(const std::function<uint32_t()>&) override { return error_; }
 
 private:
     uint32_t error_;
