@@ -16,4 +16,16 @@ std::tm LocalTimeOf(std::time_t moment);
 // so that a caller can keep a built locale until then.
 std::string NumberLocaleKey();
 
+// How the user's locale groups the digits of a number: group sizes in std::numpunct's form
+// (each char one size, from the right, the last repeating; CHAR_MAX ends grouping) and the
+// separator. Empty grouping: no grouping. POSIX: the numpunct of std::locale("") (the
+// classic locale when the one named is not installed). Windows: GetLocaleInfoEx for the
+// user's default locale (LOCALE_SGROUPING, LOCALE_STHOUSAND): MinGW's C++ library knows only
+// the "C" locale.
+struct NumberGrouping {
+    std::string grouping;
+    wchar_t separator = L',';
+};
+NumberGrouping UserNumberGrouping();
+
 }  // namespace glimmerpane::platform

@@ -32,14 +32,6 @@ uint32_t countTextId(const CountTextIds& ids, uint64_t counter, bool wide) {
     return counter == 1 ? ids.mediumOne : ids.mediumOther;
 }
 
-std::locale BuildUserLocale() {
-    try {
-        return std::locale("");
-    } catch (const std::exception&) {
-        // LANG or LC_* names a locale that is not installed: the digits stay readable.
-        return std::locale::classic();
-    }
-}
 
 
 }  // namespace
@@ -302,15 +294,10 @@ const PlaceHolders::_Impl::NumberFormat& PlaceHolders::_Impl::numberFormat() {
     if (scope != 0 && scope == localeScope) return format;
     std::string key = glimmerpane::platform::NumberLocaleKey();
     if (key != localeKey || localeKey.empty()) {
-        const std::locale locale = BuildUserLocale();
+        const glimmerpane::platform::NumberGrouping grouping = glimmerpane::platform::UserNumberGrouping();
         format = NumberFormat{};
-        try {
-            const auto& punctuation = std::use_facet<std::numpunct<wchar_t>>(locale);
-            format.grouping = punctuation.grouping();
-            format.separator = punctuation.thousands_sep();
-        } catch (const std::exception&) {
-            // A locale without numeric punctuation prints plain digits.
-        }
+        format.grouping = grouping.grouping;
+        format.separator = grouping.separator;
         localeKey = std::move(key);
     }
     localeScope = scope;

@@ -2,6 +2,7 @@
 #include "platform/LocalTime.h"
 
 #include <cstdlib>
+#include <locale>
 
 namespace glimmerpane::platform {
 
@@ -19,6 +20,20 @@ std::string NumberLocaleKey() {
         key += '\n';
     }
     return key;
+}
+
+NumberGrouping UserNumberGrouping() {
+    NumberGrouping result;
+    try {
+        const std::locale locale("");
+        const auto& punctuation = std::use_facet<std::numpunct<wchar_t>>(locale);
+        result.grouping = punctuation.grouping();
+        result.separator = punctuation.thousands_sep();
+    } catch (const std::exception&) {
+        // LANG or LC_* names a locale that is not installed: the classic one, no grouping.
+        result.grouping.clear();
+    }
+    return result;
 }
 
 }  // namespace glimmerpane::platform
