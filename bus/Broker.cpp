@@ -126,9 +126,10 @@ public:
     }
 
     ModuleStatus publish(void* handle, const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
-                         const wchar_t* userData) {
+                         const wchar_t* userData, const uint32_t* foreignSession = nullptr) {
         std::shared_ptr<Record> record;
-        if (ModuleStatus status = makeRecord(handle, header, name, sender, userData, record); status != 0) {
+        if (ModuleStatus status = makeRecord(handle, header, name, sender, userData, foreignSession, record);
+            status != 0) {
             return status;
         }
         std::unique_lock lock(mutex_);
@@ -146,6 +147,10 @@ public:
             return MODULE_STATUS_SUCCESS;
         }
         const std::vector<SubscriptionPtr> targets = matching(record->name);
+        if (options_.tap && foreignSession == nullptr) {
+            options_.tap->published(record->header, record->name.c_str(), record->sender.c_str(),
+                                    record->userData.c_str(), false, 0);
+        }
         enqueue(targets, std::move(record));
         lock.unlock();
         for (const SubscriptionPtr& subscription : targets) waitForRoom(*subscription);
@@ -170,10 +175,11 @@ public:
 
     ModuleStatus request(void* handle, uint64_t replyIndex, void* context, BusReplyCallback callback,
                          const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
-                         const wchar_t* userData, uint32_t timeoutMs) {
+                         const wchar_t* userData, uint32_t timeoutMs, const uint32_t* foreignSession = nullptr) {
         if (callback == nullptr) return MODULE_STATUS_INVALID_PARAMETER;
         std::shared_ptr<Record> record;
-        if (ModuleStatus status = makeRecord(handle, header, name, sender, userData, record); status != 0) {
+        if (ModuleStatus status = makeRecord(handle, header, name, sender, userData, foreignSession, record);
+            status != 0) {
             return status;
         }
         record->header.flags &= ~FLAG_REPLY;
@@ -182,7 +188,8 @@ public:
         std::unique_lock lock(mutex_);
         if (ModuleStatus status = checkHandle(handle); status != 0) return status;
         std::vector<SubscriptionPtr> targets = matching(record->name);
-        if (targets.empty()) {
+        const bool tapped = options_.tap && foreignSession == nullptr;
+        if (targets.empty() && !(tapped && options_.tap->reachesElsewhere(record->name.c_str()))) {
             GP_LOG_WARNING(kSource, L"BusBroker::Broker::request", L"No subscriber for request %ls.",
                            record->name.c_str());
             return MODULE_STATUS_NO_SUBSCRIBERS;
@@ -205,6 +212,10 @@ public:
             const bool earliest = deadlines_.empty() || due < deadlines_.begin()->first;
             pending->deadline = deadlines_.emplace(due, pending->replyInfo);
             if (earliest) timerCv_.notify_one();
+        }
+        if (tapped) {
+            options_.tap->published(record->header, record->name.c_str(), record->sender.c_str(),
+                                    record->userData.c_str(), true, timeoutMs);
         }
         enqueue(targets, std::move(record));
         return MODULE_STATUS_SUCCESS;
@@ -315,7 +326,8 @@ public:
 private:
     // Validates the strings and copies them with a normalised version-2 header.
     ModuleStatus makeRecord(void* handle, const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
-                            const wchar_t* userData, std::shared_ptr<Record>& record) const {
+                            const wchar_t* userData, const uint32_t* foreignSession,
+                            std::shared_ptr<Record>& record) const {
         if (handle == nullptr || header == nullptr || sender == nullptr || userData == nullptr) {
             return MODULE_STATUS_INVALID_PARAMETER;
         }
@@ -345,7 +357,7 @@ private:
             out.ext2 = 8;
         }
         out.totalSize = static_cast<uint32_t>(totalSize);
-        out.senderSession = sessionId_;
+        out.senderSession = foreignSession != nullptr ? *foreignSession : sessionId_;
         record->name = name;
         record->sender = sender;
         record->userData = userData;
@@ -527,6 +539,18 @@ ModuleStatus Broker::request(void* handle, uint64_t replyIndex, void* context, B
                              const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
                              const wchar_t* userData, uint32_t timeoutMs) {
     return core_->request(handle, replyIndex, context, callback, header, name, sender, userData, timeoutMs);
+}
+
+ModuleStatus Broker::publishForeign(uint32_t senderSession, void* handle, const MessageHeader* header,
+                                    const wchar_t* name, const wchar_t* sender, const wchar_t* userData) {
+    return core_->publish(handle, header, name, sender, userData, &senderSession);
+}
+
+ModuleStatus Broker::requestForeign(uint32_t senderSession, void* handle, uint64_t replyIndex, void* context,
+                                    BusReplyCallback callback, const MessageHeader* header, const wchar_t* name,
+                                    const wchar_t* sender, const wchar_t* userData, uint32_t timeoutMs) {
+    return core_->request(handle, replyIndex, context, callback, header, name, sender, userData, timeoutMs,
+                          &senderSession);
 }
 
 uint32_t Broker::subscribe(void* handle, void* context, BusMessageCallback callback, const wchar_t* name) {

@@ -75,6 +75,20 @@ public:
 // The platform's session source (see SessionId.h).
 std::shared_ptr<SessionSource> MakeDefaultSessionSource();
 
+// Sees every message this process publishes or requests, for a transport that carries them
+// to other processes. Called with the broker's lock held, in the order the messages entered
+// the broker, so it must only copy and queue: it may not call back into the broker.
+class MessageTap {
+public:
+    virtual ~MessageTap() = default;
+    // A plain message or a request (replyInfo set, timeoutMs its timeout); header is the
+    // stamped copy subscribers get.
+    virtual void published(const MessageHeader& header, const wchar_t* name, const wchar_t* sender,
+                           const wchar_t* userData, bool isRequest, uint32_t timeoutMs) = 0;
+    // Whether a subscriber elsewhere would see a request to name (no local one does).
+    virtual bool reachesElsewhere(const wchar_t* name) = 0;
+};
+
 struct BrokerOptions {
     // Upper bound of delivery threads; at least 1.
     size_t maxWorkers = 16;
@@ -85,6 +99,8 @@ struct BrokerOptions {
     std::chrono::milliseconds publishPatience{1000};
     // How long destruction waits for callbacks in flight before letting their threads go.
     std::chrono::milliseconds shutdownGrace{2000};
+    // Empty: the broker delivers inside this process only.
+    std::shared_ptr<MessageTap> tap;
 };
 
 class Broker {
@@ -113,6 +129,14 @@ public:
     ModuleStatus request(void* handle, uint64_t replyIndex, void* context, BusReplyCallback callback,
                          const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
                          const wchar_t* userData, uint32_t timeoutMs);
+
+    // As publish and request, for a message that came from another process: it keeps the
+    // session its publisher stamped and is not handed to the tap again.
+    ModuleStatus publishForeign(uint32_t senderSession, void* handle, const MessageHeader* header,
+                                const wchar_t* name, const wchar_t* sender, const wchar_t* userData);
+    ModuleStatus requestForeign(uint32_t senderSession, void* handle, uint64_t replyIndex, void* context,
+                                BusReplyCallback callback, const MessageHeader* header, const wchar_t* name,
+                                const wchar_t* sender, const wchar_t* userData, uint32_t timeoutMs);
 
     // A non-zero id, or 0 when refused (bad handle, null callback, bad name or pattern).
     // A pattern is an ECMAScript regular expression that must match the whole name,

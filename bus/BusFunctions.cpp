@@ -6,7 +6,7 @@
 #include <mutex>
 #include <new>
 
-#include "Broker.h"
+#include "ProcessBroker.h"
 #include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
 
@@ -18,12 +18,12 @@ using namespace Vornik;
 
 // Both trivially destructible, so they stay readable after static destruction has
 // destroyed the owner below.
-std::atomic<Broker*> g_broker{nullptr};
+std::atomic<ProcessBroker*> g_broker{nullptr};
 std::atomic<bool> g_finished{false};
 
 struct BrokerOwner {
     std::mutex mutex;
-    std::unique_ptr<Broker> broker;
+    std::unique_ptr<ProcessBroker> broker;
     ~BrokerOwner() {
         g_finished.store(true);
         g_broker.store(nullptr);
@@ -31,12 +31,12 @@ struct BrokerOwner {
     }
 } g_owner;
 
-Broker* Instance() {
-    if (Broker* broker = g_broker.load(std::memory_order_acquire)) return broker;
+ProcessBroker* Instance() {
+    if (ProcessBroker* broker = g_broker.load(std::memory_order_acquire)) return broker;
     if (g_finished.load()) return nullptr;
     std::lock_guard lock(g_owner.mutex);
     if (!g_owner.broker) {
-        g_owner.broker = std::make_unique<Broker>();
+        g_owner.broker = ProcessBroker::FromEnvironment();
         g_broker.store(g_owner.broker.get(), std::memory_order_release);
     }
     return g_owner.broker.get();
@@ -46,7 +46,7 @@ Broker* Instance() {
 
 void ReleaseFunctionTable(const void* table) {
     if (table == nullptr) return;
-    std::unique_ptr<Broker> idle;
+    std::unique_ptr<ProcessBroker> idle;
     {
         std::lock_guard lock(g_owner.mutex);
         if (!g_owner.broker || g_owner.broker->openHandleCount() != 0) return;
@@ -61,7 +61,7 @@ namespace {
 template <class Body>
 ModuleStatus Guarded(const wchar_t* function, Body&& body) noexcept {
     try {
-        Broker* broker = Instance();
+        ProcessBroker* broker = Instance();
         if (broker == nullptr) return MODULE_STATUS_INVALID_STATE;
         return body(*broker);
     } catch (const std::bad_alloc&) {
@@ -74,22 +74,22 @@ ModuleStatus Guarded(const wchar_t* function, Body&& body) noexcept {
 }
 
 ModuleStatus Open(void** handle) {
-    return Guarded(L"BusBroker::open", [&](Broker& b) { return b.open(handle); });
+    return Guarded(L"BusBroker::open", [&](ProcessBroker& b) { return b.open(handle); });
 }
 
 ModuleStatus Close(void* handle) {
-    return Guarded(L"BusBroker::close", [&](Broker& b) { return b.close(handle); });
+    return Guarded(L"BusBroker::close", [&](ProcessBroker& b) { return b.close(handle); });
 }
 
 ModuleStatus Publish(void* handle, MessageHeader* header, const wchar_t* name, const wchar_t* sender,
                      const wchar_t* userData) {
-    return Guarded(L"BusBroker::publish", [&](Broker& b) { return b.publish(handle, header, name, sender, userData); });
+    return Guarded(L"BusBroker::publish", [&](ProcessBroker& b) { return b.publish(handle, header, name, sender, userData); });
 }
 
 ModuleStatus Request(void* handle, uint64_t replyIndex, void* context, BusReplyCallback callback,
                      MessageHeader* header, const wchar_t* name, const wchar_t* sender, const wchar_t* userData,
                      uint32_t timeoutMs) {
-    return Guarded(L"BusBroker::request", [&](Broker& b) {
+    return Guarded(L"BusBroker::request", [&](ProcessBroker& b) {
         return b.request(handle, replyIndex, context, callback, header, name, sender, userData, timeoutMs);
     });
 }
@@ -98,7 +98,7 @@ ModuleStatus Request(void* handle, uint64_t replyIndex, void* context, BusReplyC
 // failure status can be mistaken for an id because failures map to 0 here.
 uint32_t Subscribe(void* handle, void* context, BusMessageCallback callback, const wchar_t* name) {
     uint32_t id = 0;
-    const ModuleStatus status = Guarded(L"BusBroker::subscribe", [&](Broker& b) {
+    const ModuleStatus status = Guarded(L"BusBroker::subscribe", [&](ProcessBroker& b) {
         id = b.subscribe(handle, context, callback, name);
         return MODULE_STATUS_SUCCESS;
     });
@@ -107,7 +107,7 @@ uint32_t Subscribe(void* handle, void* context, BusMessageCallback callback, con
 
 uint32_t SubscribeFilter(void* handle, void* context, BusMessageCallback callback, const wchar_t* pattern) {
     uint32_t id = 0;
-    const ModuleStatus status = Guarded(L"BusBroker::subscribeFilter", [&](Broker& b) {
+    const ModuleStatus status = Guarded(L"BusBroker::subscribeFilter", [&](ProcessBroker& b) {
         id = b.subscribeFilter(handle, context, callback, pattern);
         return MODULE_STATUS_SUCCESS;
     });
@@ -115,12 +115,12 @@ uint32_t SubscribeFilter(void* handle, void* context, BusMessageCallback callbac
 }
 
 ModuleStatus Unsubscribe(void* handle, uint32_t subscriptionId) {
-    return Guarded(L"BusBroker::unsubscribe", [&](Broker& b) { return b.unsubscribe(handle, subscriptionId); });
+    return Guarded(L"BusBroker::unsubscribe", [&](ProcessBroker& b) { return b.unsubscribe(handle, subscriptionId); });
 }
 
 ModuleStatus ReleaseReplyCallback(void* handle, BusReplyCallback callback) {
     return Guarded(L"BusBroker::releaseReplyCallback",
-                   [&](Broker& b) { return b.releaseReplyCallback(handle, callback); });
+                   [&](ProcessBroker& b) { return b.releaseReplyCallback(handle, callback); });
 }
 
 MessageBusFunctions g_table = {Open,      Close,           Publish,     Request,

@@ -267,6 +267,7 @@ private:
     void answerRefreshRequests();
     void playSteps();
     void playInteractive();
+    void serve();
     bool perform(const ScenarioAction& action, PreviewSection* section);
     bool awaitTileSet(const std::string& cause, PreviewSection* section);
     void checkExpectation(const ScenarioStep& step, const PreviewSection& section);
@@ -587,6 +588,18 @@ void Run::playInteractive() {
     }
 }
 
+void Run::serve() {
+    PreviewSection section;
+    section.title = "Hosted until stopped";
+    std::fprintf(out_, "\n== %s: hosting, SIGTERM or Ctrl-C stops\n", section.title.c_str());
+    flush();
+    while (!platform::InterruptRequested()) {
+        // Payloads caused by other processes count like our own; none is awaited in vain.
+        if (tiles_.waitFor(tilesSeen_ + 1, 250)) awaitTileSet("a status message", &section);
+    }
+    sections_.push_back(std::move(section));
+}
+
 void Run::shutDown() {
     if (handle_ != nullptr) {
         const ModuleFunctionTable* table = module_.table();
@@ -628,25 +641,30 @@ int Run::execute() {
         answerRefreshRequests();
         if (!failed_) {
             if (options_.interactiveInput) playInteractive();
+            else if (options_.serve) serve();
             else playSteps();
         }
     }
     flush();
     const bool interrupted = platform::InterruptRequested() && !outputClosed_;
-    if (interrupted) std::fprintf(out_, "\ninterrupted: stopping the module\n");
+    if (interrupted) std::fprintf(out_, "\n%s: stopping the module\n", options_.serve ? "stop requested" : "interrupted");
     shutDown();
     writePreview();
     std::fprintf(out_, "\nsummary: %zu tile sets", tilesSeen_);
     if (expectationsMet_ + expectationsFailed_ > 0)
         std::fprintf(out_, ", %d of %d expected tile sets seen", expectationsMet_, expectationsMet_ + expectationsFailed_);
     if (rejectedLines_ > 0) std::fprintf(out_, ", %d input lines rejected", rejectedLines_);
-    std::fprintf(out_, ", %s\n", interrupted ? "interrupted" : failed_ ? "FAILED" : "all steps succeeded");
+    std::fprintf(out_, ", %s\n",
+                 options_.serve ? (failed_ ? "FAILED" : "stopped")
+                 : interrupted  ? "interrupted"
+                 : failed_      ? "FAILED"
+                                : "all steps succeeded");
     if (previewWritten_) std::fprintf(out_, "preview: %s\n", preview_.path().c_str());
     if (prefix_.temporary() && !prefix_.removedAtEnd()) std::fprintf(out_, "kept     %s\n", prefix_.path().string().c_str());
     flush();
     if (badArgument_) return 2;
     if (outputClosed_) return kExitOutputClosed;
-    if (interrupted) return 130;
+    if (interrupted && !options_.serve) return 130;
     return failed_ ? 1 : 0;
 }
 

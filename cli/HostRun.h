@@ -41,6 +41,9 @@ struct HostRunOptions {
     uint32_t timeoutMs = 5000;     // per awaited tile set or refresh request
     std::istream* interactiveInput = nullptr;  // non-null: read actions from here after the start
     std::wstring binFolder;        // where the libraries and images are; empty: beside this program
+    // After the refresh answers, go on hosting (printing every tile set the module publishes,
+    // whoever caused it) until SIGTERM or SIGINT, which then end the run with 0.
+    bool serve = false;
 };
 
 int RunHost(const Scenario& scenario, const HostRunOptions& options);
