@@ -1,8 +1,6 @@
 // BusCommands.cpp - `glimmerpane host` and `glimmerpane publish`: the module and the suite's
 // components in different processes, on the bus GLIMMERPANE_BUS names (docs/bus.md).
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "BusLibrary.h"
 #include "Command.h"
@@ -66,12 +64,9 @@ int RunHostCommand(const std::vector<std::string>& arguments) {
     Scenario scenario;
     scenario.title = "Hosted module";
     if (!scenarioPath.empty()) {
-        std::ifstream in(scenarioPath, std::ios::binary);
-        if (!in) return Fail(2, "host: cannot open scenario " + scenarioPath);
-        std::ostringstream text;
-        text << in.rdbuf();
-        ScenarioError parseError;
-        if (!ParseScenario(text.str(), scenarioPath, &scenario, &parseError)) return Fail(2, parseError.describe());
+        if (!LoadScenarioFile(scenarioPath, &scenario, &error)) {
+            return Fail(2, error.rfind("cannot ", 0) == 0 ? "host: " + error : error);
+        }
         scenario.steps.clear();
     }
     WarnWithoutBus("host");

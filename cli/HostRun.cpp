@@ -70,17 +70,24 @@ public:
     }
     size_t count() const {
         std::lock_guard lock(mutex_);
-        return payloads_.size();
+        return forgotten_ + payloads_.size();
     }
     std::pair<std::string, std::string> at(size_t index) const {
         std::lock_guard lock(mutex_);
-        return payloads_.at(index);
+        return payloads_.at(index - forgotten_);
+    }
+    // A long-running host keeps no payload it has shown: without this they pile up for ever.
+    void forgetBefore(size_t index) {
+        std::lock_guard lock(mutex_);
+        const size_t drop = std::min(index - forgotten_, payloads_.size());
+        payloads_.erase(payloads_.begin(), payloads_.begin() + static_cast<std::ptrdiff_t>(drop));
+        forgotten_ += drop;
     }
     // True when at least `count` payloads have come; false on timeout or interrupt.
     bool waitFor(size_t count, uint32_t timeoutMs) const {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::unique_lock lock(mutex_);
-        while (payloads_.size() < count) {
+        while (forgotten_ + payloads_.size() < count) {
             if (platform::InterruptRequested() || Clock::now() >= deadline) return false;
             changed_.wait_for(lock, std::chrono::milliseconds(50));
         }
@@ -91,6 +98,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::pair<std::string, std::string>> payloads_;  // sender, payload
+    size_t forgotten_ = 0;  // payloads before payloads_.front()
 };
 
 // The suite components' ears: which refresh requests came. They answer from the host thread.
@@ -595,7 +603,12 @@ void Run::serve() {
     flush();
     while (!platform::InterruptRequested()) {
         // Payloads caused by other processes count like our own; none is awaited in vain.
-        if (tiles_.waitFor(tilesSeen_ + 1, 250)) awaitTileSet("a status message", &section);
+        if (!tiles_.waitFor(tilesSeen_ + 1, 250)) continue;
+        awaitTileSet("a status message", &section);
+        tiles_.forgetBefore(tilesSeen_);
+        // The preview at the end shows the latest tile sets, not all of a long run.
+        constexpr size_t kKept = 100;
+        if (section.tileSets.size() > kKept) section.tileSets.erase(section.tileSets.begin());
     }
     sections_.push_back(std::move(section));
 }

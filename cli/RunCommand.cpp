@@ -55,12 +55,9 @@ int RunScenario(const std::vector<std::string>& arguments) {
     Scenario scenario;
     ScenarioError parseError;
     if (!scenarioPath.empty()) {
-        std::ifstream in(scenarioPath, std::ios::binary);
-        if (!in) return Fail(2, "run: cannot open scenario " + scenarioPath);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (in.bad()) return Fail(2, "run: cannot read scenario " + scenarioPath);
-        if (!ParseScenario(text.str(), scenarioPath, &scenario, &parseError)) return Fail(2, parseError.describe());
+        if (!LoadScenarioFile(scenarioPath, &scenario, &error)) {
+            return Fail(2, error.rfind("cannot ", 0) == 0 ? "run: " + error : error);
+        }
         options.runName = "run";
     } else if (!ParseScenario(DefaultScenarioText(), "(built-in scenario)", &scenario, &parseError)) {
         return Fail(1, parseError.describe());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <sstream>
 
 #include "render/JSONParser.h"
@@ -220,6 +221,17 @@ bool ParseInteractiveLine(const std::string& input, ScenarioAction* action, std:
         return true;
     }
     return ParseSend(line, action, reason);
+}
+
+bool LoadScenarioFile(const std::string& path, Scenario* scenario, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return *error = "cannot open scenario " + path, false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return *error = "cannot read scenario " + path, false;
+    ScenarioError parseError;
+    if (!ParseScenario(text.str(), path, scenario, &parseError)) return *error = parseError.describe(), false;
+    return true;
 }
 
 const std::string& DefaultScenarioText() {

@@ -68,6 +68,10 @@ struct ScenarioError {
 // Parses text; sourceName names it in errors. False with *error set on the first bad line.
 bool ParseScenario(const std::string& text, const std::string& sourceName, Scenario* scenario, ScenarioError* error);
 
+// Reads and parses the file at path; false with *error set ("cannot open PATH", or
+// FILE:LINE: reason).
+bool LoadScenarioFile(const std::string& path, Scenario* scenario, std::string* error);
+
 // Parses one line typed in interactive mode: "NAME [JSON]" (a send) or "stats KEY=N ...".
 bool ParseInteractiveLine(const std::string& line, ScenarioAction* action, std::string* reason);
 

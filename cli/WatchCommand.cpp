@@ -1,9 +1,9 @@
 // WatchCommand.cpp - `glimmerpane watch`: the tile payloads on the bus, live in a browser.
 //
 // The page is the HTML preview of the latest payload with one small script: it asks
-// /version?after=N, which answers as soon as a newer payload has come (or after a few
-// seconds with the same number), and then swaps in the new page's body. The server listens
-// on 127.0.0.1 only.
+// /version?after=N, which answers as soon as a newer payload has come (or after a second
+// with the same number), and then swaps in the new page's body. The server listens on
+// 127.0.0.1 only.
 #include <httplib.h>
 
 #include <algorithm>
@@ -72,15 +72,17 @@ private:
 const char* const kLiveScript =
     "<script>\n"
     "(function () {\n"
-    "  var version = VERSION;\n"
+    "  var version = VERSION, first = '&first=1';\n"
     "  function poll() {\n"
-    "    fetch('/version?after=' + version).then(function (r) { return r.text(); }).then(function (t) {\n"
+    "    fetch('/version?after=' + version + first).then(function (r) { return r.text(); }).then(function (t) {\n"
+    "      first = '';\n"
     "      var next = parseInt(t, 10);\n"
     "      if (!(next > version)) return;\n"
     "      return fetch('/').then(function (r) { return r.text(); }).then(function (html) {\n"
     "        var page = new DOMParser().parseFromString(html, 'text/html');\n"
     "        document.body.innerHTML = page.body.innerHTML;\n"
     "        document.body.setAttribute('data-version', String(next));\n"
+    "        document.body.setAttribute('data-redrawn', 'live');\n"
     "        version = next;\n"
     "      });\n"
     "    }).catch(function () {}).then(function () { setTimeout(poll, 50); });\n"
@@ -215,7 +217,11 @@ int RunWatch(const std::vector<std::string>& args) {
     server.Get("/version", [&](const httplib::Request& request, httplib::Response& response) {
         uint64_t after = 0;
         if (request.has_param("after")) after = std::strtoull(request.get_param_value("after").c_str(), nullptr, 10);
-        const uint64_t version = latest.waitAfter(after, std::chrono::seconds(5), stop);
+        if (request.has_param("first")) {
+            std::printf("watch: a browser opened the page\n");
+            std::fflush(stdout);
+        }
+        const uint64_t version = latest.waitAfter(after, std::chrono::seconds(1), stop);
         response.set_header("Cache-Control", "no-store");
         response.set_content(std::to_string(version), "text/plain");
     });

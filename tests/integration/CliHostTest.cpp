@@ -242,7 +242,7 @@ TEST_F(CliHost, BadArgumentsExitWithTwo) {
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.out;
         EXPECT_NE(r.out.find("glimmerpane:"), std::string::npos) << args;
     }
-    for (const char* command : {"demo", "run", "preview", "version", "rc"}) {
+    for (const char* command : {"demo", "run", "preview", "version", "rc", "host", "publish", "watch"}) {
         const Result r = Run(std::string(command) + " --help");
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_NE(r.out.find("usage: glimmerpane"), std::string::npos) << command;

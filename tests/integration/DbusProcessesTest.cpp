@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -229,34 +230,48 @@ TEST_F(DbusProcesses, DaemonKilledGivesStatusesAndEveryProcessEnds) {
     EXPECT_EQ(listener.wait(), 0);
 }
 
+// The demo's initial state with protection red, where the firewall gets a tile of its own;
+// empty when the demo could not print it.
+fs::path RedScenario(const fs::path& folder, const std::string& bus) {
+    Child print({GP_CLI_PATH, "demo", "--print-scenario"}, bus);
+    std::string text, all;
+    while (print.line(&text)) all += text + "\n";
+    print.wait();
+    const std::string green = "initial Core.Protection.State {\"state\":\"green\"}";
+    const size_t at = all.find(green);
+    if (at == std::string::npos) return {};
+    all.replace(at, green.size(), "initial Core.Protection.State {\"state\":\"red\"}");
+    std::ofstream(folder / "red.scn") << all;
+    return folder / "red.scn";
+}
+
+// `glimmerpane host` on the red scenario, once its start is done (AT_RISK shown).
+std::unique_ptr<Child> StartHost(const fs::path& folder, const std::string& bus) {
+    const fs::path scenario = RedScenario(folder, bus);
+    EXPECT_FALSE(scenario.empty());
+    auto host = std::make_unique<Child>(std::vector<std::string>{GP_CLI_PATH, "host", "--scenario", scenario.string(),
+                                                                 "--lang", "en-US", "--html",
+                                                                 (folder / "host.html").string()},
+                                        bus, true);
+    EXPECT_TRUE(host->until("== Hosted until stopped")) << host->output();
+    EXPECT_TRUE(std::regex_search(host->output(), std::regex("tile set 8 from the module: AT_RISK\n")))
+        << host->output();
+    return host;
+}
+
+// The module needs off_by_user; without it the message is refused and the tiles stay.
+const char* const kFirewallOff = "{\"state\":\"off\",\"off_by_user\":false}";
+
 // The three terminals of the README: host, watch, publish.
 TEST_F(DbusProcesses, HostWatchAndPublishInThreeProcesses) {
     gptest::TempFolder temp;
-    const fs::path scenario = temp.path() / "initial.scn";
-    {
-        Child print({GP_CLI_PATH, "demo", "--print-scenario"}, bus());
-        std::string text, all;
-        while (print.line(&text)) all += text + "\n";
-        print.wait();
-        // The demo's initial state with protection red: the firewall then gets a tile of its own.
-        const std::string green = "initial Core.Protection.State {\"state\":\"green\"}";
-        const size_t at = all.find(green);
-        ASSERT_NE(at, std::string::npos) << all;
-        all.replace(at, green.size(), "initial Core.Protection.State {\"state\":\"red\"}");
-        std::ofstream(scenario) << all;
-    }
-    Child host({GP_CLI_PATH, "host", "--scenario", scenario.string(), "--lang", "en-US", "--html",
-                (temp.path() / "host.html").string()},
-               bus(), true);
-    ASSERT_TRUE(host.until("== Hosted until stopped")) << host.output();
-    EXPECT_TRUE(std::regex_search(host.output(), std::regex("tile set 8 from the module: AT_RISK\n"))) << host.output();
+    std::unique_ptr<Child> started = StartHost(temp.path(), bus());
+    Child& host = *started;
     Child watch({GP_CLI_PATH, "watch", "--once", "--timeout", "20000"}, bus(), true);
     ASSERT_TRUE(watch.until("watch: waiting")) << watch.output();
 
     const auto sent = Clock::now();
-    // The module needs off_by_user; without it the message is refused and the tiles stay.
-    Child publish({GP_CLI_PATH, "publish", "Core.Firewall.State", "{\"state\":\"off\",\"off_by_user\":false}"},
-                  bus(), true);
+    Child publish({GP_CLI_PATH, "publish", "Core.Firewall.State", kFirewallOff}, bus(), true);
     EXPECT_EQ(publish.wait(), 0) << publish.output();
     std::string payload;
     ASSERT_TRUE(watch.line(&payload)) << watch.output();
@@ -279,6 +294,51 @@ TEST_F(DbusProcesses, HostWatchAndPublishInThreeProcesses) {
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(), 0) << host.output();
     EXPECT_NE(host.output().find("DestroyModule        MODULE_STATUS_SUCCESS"), std::string::npos) << host.output();
+}
+
+// The live page in headless Chromium: loaded while the tiles say AT_RISK, it redraws itself
+// with FIREWALL_OFF when a third process publishes the change. Chromium is installed only
+// with GP_BROWSER_TESTS=1 (scripts/install-deps); without it the test is skipped.
+TEST_F(DbusProcesses, LivePageRedrawsInChromiumWhenAStatusChanges) {
+    constexpr const char* kChromium = "/usr/bin/chromium";
+    if (!fs::exists(kChromium)) {
+        GTEST_SKIP() << "Chromium is not installed; run GP_BROWSER_TESTS=1 scripts/install-deps to enable this check";
+    }
+    gptest::TempFolder temp;
+    std::unique_ptr<Child> host = StartHost(temp.path(), bus());
+    Child watch({GP_CLI_PATH, "watch", "--port", "0", "--lang", "en-US"}, bus(), true);
+    std::string url;
+    ASSERT_TRUE(watch.until("watching: ", 20s, &url)) << watch.output();
+    url = url.substr(std::strlen("watching: "));
+    // A payload for the page to start from: the same state published again.
+    Child again({GP_CLI_PATH, "publish", "Core.Protection.State", "{\"state\":\"red\"}"}, bus(), true);
+    ASSERT_EQ(again.wait(), 0) << again.output();
+    ASSERT_TRUE(host->until("   tile set 9 from the module: AT_RISK")) << host->output();
+
+    // The page's long polls pause Chromium's virtual time, so the budget lasts as many polls
+    // (each at most a second of real time) as it takes the script to see the change.
+    const fs::path dom = temp.path() / "dom.html";
+    Child chromium({"/bin/sh", "-c",
+                    std::string("exec ") + kChromium +
+                        " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+                        " --disable-component-update --disable-sync --user-data-dir=" +
+                        (temp.path() / "profile").string() + " --virtual-time-budget=400 --dump-dom " + url + " > " +
+                        dom.string() + " 2> " + (temp.path() / "chromium.log").string()},
+                   bus());
+    ASSERT_TRUE(watch.until("watch: a browser opened the page", 60s)) << watch.output();
+    Child publish({GP_CLI_PATH, "publish", "Core.Firewall.State", kFirewallOff}, bus(), true);
+    ASSERT_EQ(publish.wait(), 0) << publish.output();
+    ASSERT_EQ(chromium.wait(120s), 0);
+    std::ifstream in(dom);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string page = text.str();
+    EXPECT_NE(page.find("data-redrawn=\"live\""), std::string::npos) << page.substr(0, 400);
+    EXPECT_NE(page.find("data-version=\"2\""), std::string::npos) << page.substr(0, 400);
+    EXPECT_NE(page.find("data-tile=\"FIREWALL_OFF\""), std::string::npos);
+    EXPECT_EQ(page.find("data-tile=\"AT_RISK\""), std::string::npos);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
 }
 
 }  // namespace
