@@ -102,7 +102,12 @@ std::string RenderPage(LatestPayload& latest, const TileNamer& namer, const std:
         summary = "No tile payload yet; this page redraws itself when one comes.";
     } else {
         char when[32] = "";
-        std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&received));
+        {
+            // localtime shares one buffer, and pages are rendered on several server threads.
+            static std::mutex clock;
+            std::lock_guard lock(clock);
+            std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&received));
+        }
         section.title = "Tile set " + std::to_string(version);
         summary = "Tile set " + std::to_string(version) + ", received at " + when + ".";
         PreviewTileSet set;

@@ -215,6 +215,30 @@ TEST_F(DbusTransportTest, WithdrawnAndVanishedSubscribersGetNothingMore) {
     EXPECT_EQ(status, kNoSubscribers);
 }
 
+// A reply that comes back from another process after releaseReplyCallback or close has
+// returned reaches nobody.
+TEST_F(DbusTransportTest, ReplyAfterWithdrawalAcrossProcessesRunsNoCallback) {
+    for (const bool byClose : {false, true}) {
+        Inbox seen;
+        ReplyBox box;
+        Peer requester = connect(41);
+        Peer responder = connect(42);
+        ASSERT_NE(responder.subscribe(seen, L"Svc.Later"), 0u);
+        ASSERT_EQ(requester.requestWhenKnown(box, 5, L"Svc.Later", 60000), kSuccess);
+        ASSERT_TRUE(seen.waitFor(1));
+        if (byClose) {
+            ASSERT_EQ(requester.broker().close(requester.handle), kSuccess);
+            requester.transport->closed(requester.handle);
+        } else {
+            ASSERT_EQ(requester.broker().releaseReplyCallback(requester.handle, &ReplyBox::Callback), kSuccess);
+        }
+        const Delivery request = seen.items().front();
+        ASSERT_EQ(responder.publish(L"Svc.Later", L"late", BusBroker::FLAG_REPLY, request.header.replyInfo), kSuccess);
+        // The reply crosses the bus in well under the window (see the request test's round trip).
+        EXPECT_TRUE(box.staysAt(0, 300ms)) << (byClose ? "close" : "releaseReplyCallback");
+    }
+}
+
 TEST_F(DbusTransportTest, MessageLargerThanTheBusCarriesIsRefusedEverywhere) {
     Inbox local, remote;
     Peer publisher = connect(41, 4096);
