@@ -23,8 +23,10 @@ __attribute__((noinline)) uint32_t Recurse(uint32_t depth) {
 }
 
 uint32_t Overflow(void*) { return Recurse(UINT32_MAX); }
-uint32_t WriteThroughNull(void*) {
-    *static_cast<volatile uint32_t*>(nullptr) = 1;
+// An address in the first page, which is never mapped (not null itself: UBSan would stop
+// at a store through null before the hardware saw it).
+uint32_t WriteToUnmappedMemory(void*) {
+    *reinterpret_cast<volatile uint32_t*>(uintptr_t{16}) = 1;
     return 0;
 }
 uint32_t IllegalInstruction(void*) { __builtin_trap(); }
@@ -43,7 +45,7 @@ TEST(TrapGuardTest, EachHardwareTrapEndsInTheGuardWithItsCodeAndTheThreadGuardsA
         GuardedBody body;
         uint32_t code;
     } cases[] = {
-        {"access violation", WriteThroughNull, kAccessViolation},
+        {"access violation", WriteToUnmappedMemory, kAccessViolation},
         {"illegal instruction", IllegalInstruction, kIllegalInstruction},
         {"stack overflow on a small stack", Overflow, kStackOverflow},
 #ifndef _WIN32
@@ -72,7 +74,7 @@ TEST(TrapGuardTest, AGuardInsideAGuardTakesTheTrapAndTheOuterOneGoesOn) {
     const bool outer = RunTrapGuarded(
         [](void*) -> uint32_t {
             uint32_t innerResult = 0, innerTrap = 0;
-            const bool inner = RunTrapGuarded(WriteThroughNull, nullptr, &innerResult, &innerTrap);
+            const bool inner = RunTrapGuarded(WriteToUnmappedMemory, nullptr, &innerResult, &innerTrap);
             return inner ? 1u : innerTrap;
         },
         nullptr, &result, &trap);
