@@ -48,8 +48,9 @@ public:
     QueuePtr createQueue();
 
     // Appends task to queue. false when the task was dropped: the queue is closed or the
-    // executor has shut down.
-    bool post(const QueuePtr& queue, Task task);
+    // executor has shut down. pending, when given, receives how many tasks of the queue
+    // have not started, this one included.
+    bool post(const QueuePtr& queue, Task task, size_t* pending = nullptr);
 
     // Drops the queue's pending tasks; no task of it starts any more. Does not wait, so a
     // caller may hold its own locks (they must not be taken by code that holds this

@@ -1,28 +1,56 @@
 // TileContentFormatter.cpp - the viewer payload around the rendered tiles.
 #include "render/TileContentFormatter.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include <string_view>
+#include <type_traits>
 
 #include "etwlogging/LogCall.h"
 #include "platform/LanguageIds.h"
-#include "render/JSONParser.h"
 
 namespace Vornik {
 
-// The JSON wrapper's writer over a buffer that keeps its capacity, and the tile XML buffer:
-// a payload then costs no large allocation, which the allocator would otherwise hand back
-// to the system (and fault in again) on nearly every message.
+namespace {
+
+// Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
+// source and target): quote, backslash and the controls below U+0020 are escaped (\b \t \n
+// \f \r, else \u00XX in upper-case hex), everything else is copied as it is. Runs without
+// an escape are appended whole.
+void AppendJsonString(std::wstring& out, std::wstring_view text) {
+    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    out.push_back(L'"');
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<std::make_unsigned_t<wchar_t>>(text[i]);
+        if (c >= 0x20 && c != L'"' && c != L'\\') continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
+        out.push_back(L'\\');
+        switch (c) {
+            case L'"': out.push_back(L'"'); break;
+            case L'\\': out.push_back(L'\\'); break;
+            case L'\b': out.push_back(L'b'); break;
+            case L'\t': out.push_back(L't'); break;
+            case L'\n': out.push_back(L'n'); break;
+            case L'\f': out.push_back(L'f'); break;
+            case L'\r': out.push_back(L'r'); break;
+            default:
+                out.append(L"u00");
+                out.push_back(kHex[c >> 4]);
+                out.push_back(kHex[c & 0xF]);
+        }
+    }
+    out.append(text.data() + run, text.size() - run);
+    out.push_back(L'"');
+}
+
+}  // namespace
+
+// The payload and the tile XML are written into buffers that keep their capacity: a payload
+// then costs no large allocation, which the allocator would otherwise hand back to the
+// system (and fault in again) on nearly every message.
 struct TileContentFormatter::PayloadWriter {
-    using Buffer = rapidjson::GenericStringBuffer<JSONParser::Encoding>;
-    using Writer = rapidjson::Writer<Buffer, JSONParser::Encoding, JSONParser::Encoding>;
-
-    Buffer buffer;
-    Writer writer{buffer};
+    std::wstring text;
     std::wstring xml;
-
-    void key(const wchar_t* text) { writer.Key(text, static_cast<rapidjson::SizeType>(std::wcslen(text))); }
-    void string(const std::wstring& text) { writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size())); }
 };
 
 TileContentFormatter::TileContentFormatter(std::shared_ptr<PlaceHolders> placeholders)
@@ -37,13 +65,7 @@ bool TileContentFormatter::getTilesPayload(const std::vector<TileContent>& conte
     // The user's language is read once for the whole tile set, not once per string.
     const glimmerpane::platform::UiLanguageScope languages;
     PayloadWriter& out = *writer_;
-    out.buffer.Clear();
-    out.writer.Reset(out.buffer);
-    out.writer.StartObject();
-    out.key(L"viewer_payload");
-    out.writer.StartObject();
-    out.key(L"tiles");
-    out.writer.StartArray();
+    out.text.assign(LR"({"viewer_payload":{"tiles":[)");
     bool anyRendered = false;
     for (const TileContent content : contents) {
         out.xml.clear();
@@ -52,21 +74,14 @@ bool TileContentFormatter::getTilesPayload(const std::vector<TileContent>& conte
                            L"Skipping creating xml : %ls For TileContent: %d", out.xml.c_str(), static_cast<int>(content));
             continue;
         }
-        out.writer.StartObject();
-        out.key(L"xml");
-        out.string(out.xml);
-        out.writer.EndObject();
+        out.text.append(anyRendered ? LR"(,{"xml":)" : LR"({"xml":)");
+        AppendJsonString(out.text, out.xml);
+        out.text.push_back(L'}');
         anyRendered = true;
     }
     if (!anyRendered) return false;
-    out.writer.EndArray();
-    out.key(L"clear_existing");
-    out.writer.Bool(true);
-    out.writer.EndObject();
-    out.key(L"viewer_type");
-    out.writer.String(L"corvane-uwp-live-tile");
-    out.writer.EndObject();
-    payload.assign(out.buffer.GetString(), out.buffer.GetSize() / sizeof(wchar_t));
+    out.text.append(LR"(],"clear_existing":true},"viewer_type":"corvane-uwp-live-tile"})");
+    payload.swap(out.text);
     return true;
 }
 
