@@ -147,8 +147,9 @@ public:
             return MODULE_STATUS_SUCCESS;
         }
         std::vector<SubscriptionPtr> targets = matching(record->name);
-        enqueue(targets, std::move(record));
+        const size_t wakes = enqueue(targets, std::move(record));
         lock.unlock();
+        for (size_t i = 0; i < wakes; ++i) executor_.wake();
         for (const SubscriptionPtr& subscription : targets) {
             if (subscription) waitForRoom(*subscription);
         }
@@ -209,7 +210,9 @@ public:
             pending->deadline = deadlines_.emplace(due, pending->replyInfo);
             if (earliest) timerCv_.notify_one();
         }
-        enqueue(targets, std::move(record));
+        const size_t wakes = enqueue(targets, std::move(record));
+        lock.unlock();
+        for (size_t i = 0; i < wakes; ++i) executor_.wake();
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -390,10 +393,12 @@ private:
     }
 
     // Queues the record for every target. Targets whose queue is below the bound on return
-    // are reset: their publisher need not wait for room.
-    void enqueue(std::vector<SubscriptionPtr>& targets, const RecordPtr& record) {
+    // are reset: their publisher need not wait for room. Returns the wakes the caller owes
+    // the executor once the routing lock is released.
+    size_t enqueue(std::vector<SubscriptionPtr>& targets, const RecordPtr& record) {
+        size_t wakes = 0;
         for (SubscriptionPtr& subscription : targets) {
-            size_t pending = 0;
+            SerialExecutor::Posted posted;
             executor_.post(subscription->queue, [callback = subscription->callback, context = subscription->context,
                                                  record] {
                 try {
@@ -403,9 +408,11 @@ private:
                     GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A message callback for %ls threw; ignored.",
                                    record->name.c_str());
                 }
-            }, &pending);
-            if (pending < options_.maxPendingPerSubscription && !subscription->overrun) subscription.reset();
+            }, posted);
+            if (posted.wakeDue) ++wakes;
+            if (posted.pending < options_.maxPendingPerSubscription && !subscription->overrun) subscription.reset();
         }
+        return wakes;
     }
 
     // Queues the reply callback; reply is empty for a timeout.

@@ -37,7 +37,7 @@ public:
     Shared(size_t maxWorkers, std::chrono::milliseconds grace)
         : maxWorkers_(std::max<size_t>(maxWorkers, 1)), grace_(grace) {}
 
-    bool post(const QueuePtr& queue, Task task, size_t* pending) {
+    bool post(const QueuePtr& queue, Task task, Posted* posted) {
         std::unique_lock lock(mutex_);
         if (stopping_ || queue->closed) return false;
         // A queue that is scheduled already is in the ready list or running: whoever takes
@@ -50,13 +50,19 @@ public:
         }
         // Should this throw, the queue is merely scheduled empty, which a worker undoes.
         queue->tasks.push_back(std::move(task));
-        if (pending != nullptr) *pending = queue->tasks.size();
         const bool wake = newlyReady && idleWorkers_ > 0;
+        if (posted != nullptr) {
+            posted->pending = queue->tasks.size();
+            posted->wakeDue = wake;
+            return true;
+        }
         lock.unlock();
         // Outside the lock, so the woken worker does not block on it at once.
         if (wake) workCv_.notify_one();
         return true;
     }
+
+    void wake() { workCv_.notify_one(); }
 
     bool waitForRoom(const QueuePtr& queue, size_t limit, std::chrono::milliseconds patience) {
         if (t_workerOf == this) return true;
@@ -240,9 +246,13 @@ SerialExecutor::~SerialExecutor() { shared_->shutdown(); }
 
 SerialExecutor::QueuePtr SerialExecutor::createQueue() { return std::make_shared<Queue>(); }
 
-bool SerialExecutor::post(const QueuePtr& queue, Task task, size_t* pending) {
-    return shared_->post(queue, std::move(task), pending);
+bool SerialExecutor::post(const QueuePtr& queue, Task task) { return shared_->post(queue, std::move(task), nullptr); }
+
+bool SerialExecutor::post(const QueuePtr& queue, Task task, Posted& posted) {
+    return shared_->post(queue, std::move(task), &posted);
 }
+
+void SerialExecutor::wake() { shared_->wake(); }
 
 void SerialExecutor::close(const QueuePtr& queue) { shared_->close(queue); }
 

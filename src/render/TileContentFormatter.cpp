@@ -1,6 +1,7 @@
 // TileContentFormatter.cpp - the viewer payload around the rendered tiles.
 #include "render/TileContentFormatter.h"
 
+#include <cstdint>
 #include <string_view>
 #include <type_traits>
 
@@ -11,33 +12,54 @@ namespace Vornik {
 
 namespace {
 
+unsigned NeedsEscape(wchar_t c) {
+    const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
+    return static_cast<unsigned>(unit < 0x20) | static_cast<unsigned>(unit == L'"') | static_cast<unsigned>(unit == L'\\');
+}
+
+// The position of the first character at or after from that JSON escapes, or the end. Whole
+// blocks are tested without an early exit, which the compiler turns into vector compares.
+size_t NextEscape(std::wstring_view text, size_t from) {
+    constexpr size_t kBlock = 16;
+    while (from + kBlock <= text.size()) {
+        unsigned hit = 0;
+        for (size_t k = 0; k < kBlock; ++k) hit |= NeedsEscape(text[from + k]);
+        if (hit != 0) break;
+        from += kBlock;
+    }
+    while (from < text.size() && NeedsEscape(text[from]) == 0) ++from;
+    return from;
+}
+
 // Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
 // source and target): quote, backslash and the controls below U+0020 are escaped (\b \t \n
-// \f \r, else \u00XX in upper-case hex), everything else is copied as it is. Runs without
-// an escape are appended whole.
+// \f \r, else \u00XX in upper-case hex), everything else is copied as it is.
 void AppendJsonString(std::wstring& out, std::wstring_view text) {
     static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
     out.push_back(L'"');
     size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<std::make_unsigned_t<wchar_t>>(text[i]);
-        if (c >= 0x20 && c != L'"' && c != L'\\') continue;
-        out.append(text.data() + run, i - run);
-        run = i + 1;
-        out.push_back(L'\\');
+    for (size_t at = NextEscape(text, 0); at < text.size(); at = NextEscape(text, run)) {
+        out.append(text.data() + run, at - run);
+        run = at + 1;
+        const wchar_t c = text[at];
+        wchar_t escape[6] = {L'\\', c, 0, 0, 0, 0};
+        size_t length = 2;
         switch (c) {
-            case L'"': out.push_back(L'"'); break;
-            case L'\\': out.push_back(L'\\'); break;
-            case L'\b': out.push_back(L'b'); break;
-            case L'\t': out.push_back(L't'); break;
-            case L'\n': out.push_back(L'n'); break;
-            case L'\f': out.push_back(L'f'); break;
-            case L'\r': out.push_back(L'r'); break;
+            case L'"':
+            case L'\\': break;
+            case L'\b': escape[1] = L'b'; break;
+            case L'\t': escape[1] = L't'; break;
+            case L'\n': escape[1] = L'n'; break;
+            case L'\f': escape[1] = L'f'; break;
+            case L'\r': escape[1] = L'r'; break;
             default:
-                out.append(L"u00");
-                out.push_back(kHex[c >> 4]);
-                out.push_back(kHex[c & 0xF]);
+                escape[1] = L'u';
+                escape[2] = escape[3] = L'0';
+                escape[4] = kHex[c >> 4];
+                escape[5] = kHex[c & 0xF];
+                length = 6;
         }
+        out.append(escape, length);
     }
     out.append(text.data() + run, text.size() - run);
     out.push_back(L'"');
