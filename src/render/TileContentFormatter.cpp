@@ -1,6 +1,7 @@
 // TileContentFormatter.cpp - the viewer payload around the rendered tiles.
 #include "render/TileContentFormatter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <type_traits>
@@ -12,57 +13,69 @@ namespace Vornik {
 
 namespace {
 
-unsigned NeedsEscape(wchar_t c) {
-    const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
-    return static_cast<unsigned>(unit < 0x20) | static_cast<unsigned>(unit == L'"') | static_cast<unsigned>(unit == L'\\');
-}
-
-// The position of the first character at or after from that JSON escapes, or the end. Whole
-// blocks are tested without an early exit, which the compiler turns into vector compares.
-size_t NextEscape(std::wstring_view text, size_t from) {
-    constexpr size_t kBlock = 16;
-    while (from + kBlock <= text.size()) {
-        unsigned hit = 0;
-        for (size_t k = 0; k < kBlock; ++k) hit |= NeedsEscape(text[from + k]);
-        if (hit != 0) break;
-        from += kBlock;
-    }
-    while (from < text.size() && NeedsEscape(text[from]) == 0) ++from;
-    return from;
+bool NeedsEscape(wchar_t c) {
+    const auto unit = static_cast<std::make_unsigned_t<wchar_t>>(c);
+    return unit < 0x20 || unit == L'"' || unit == L'\\';
 }
 
 // Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
 // source and target): quote, backslash and the controls below U+0020 are escaped (\b \t \n
-// \f \r, else \u00XX in upper-case hex), everything else is copied as it is.
+// \f \r, else \u00XX in upper-case hex), everything else is copied as it is. The buffer is
+// sized once for every character escaped in two (what a tile's quotes need); only a \u00XX
+// escape can need more, and then it grows. Blocks of eight without an escape are tested and
+// copied whole (the compiler makes vector compares and moves of them).
 void AppendJsonString(std::wstring& out, std::wstring_view text) {
     static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    out.push_back(L'"');
-    size_t run = 0;
-    for (size_t at = NextEscape(text, 0); at < text.size(); at = NextEscape(text, run)) {
-        out.append(text.data() + run, at - run);
-        run = at + 1;
-        const wchar_t c = text[at];
-        wchar_t escape[6] = {L'\\', c, 0, 0, 0, 0};
-        size_t length = 2;
-        switch (c) {
-            case L'"':
-            case L'\\': break;
-            case L'\b': escape[1] = L'b'; break;
-            case L'\t': escape[1] = L't'; break;
-            case L'\n': escape[1] = L'n'; break;
-            case L'\f': escape[1] = L'f'; break;
-            case L'\r': escape[1] = L'r'; break;
-            default:
-                escape[1] = L'u';
-                escape[2] = escape[3] = L'0';
-                escape[4] = kHex[c >> 4];
-                escape[5] = kHex[c & 0xF];
-                length = 6;
+    constexpr size_t kBlock = 8;
+    size_t at = out.size();
+    out.resize(at + 2 + 2 * text.size());
+    wchar_t* p = out.data() + at;
+    *p++ = L'"';
+    const wchar_t* from = text.data();
+    const wchar_t* const end = from + text.size();
+    while (from != end) {
+        size_t count = std::min(kBlock, static_cast<size_t>(end - from));
+        if (count == kBlock) {
+            unsigned hit = 0;
+            for (size_t k = 0; k < kBlock; ++k) hit |= NeedsEscape(from[k]) ? 1u : 0u;
+            if (hit == 0) {
+                std::copy_n(from, kBlock, p);
+                from += kBlock;
+                p += kBlock;
+                continue;
+            }
         }
-        out.append(escape, length);
+        for (; count > 0; --count) {
+            const wchar_t c = *from++;
+            if (!NeedsEscape(c)) {
+                *p++ = c;
+                continue;
+            }
+            *p++ = L'\\';
+            switch (c) {
+                case L'"':
+                case L'\\': *p++ = c; break;
+                case L'\b': *p++ = L'b'; break;
+                case L'\t': *p++ = L't'; break;
+                case L'\n': *p++ = L'n'; break;
+                case L'\f': *p++ = L'f'; break;
+                case L'\r': *p++ = L'r'; break;
+                default: {
+                    // Four more than the two counted for this character; the rest still fits.
+                    at = static_cast<size_t>(p - out.data());
+                    out.resize(out.size() + 4);
+                    p = out.data() + at;
+                    *p++ = L'u';
+                    *p++ = L'0';
+                    *p++ = L'0';
+                    *p++ = kHex[c >> 4];
+                    *p++ = kHex[c & 0xF];
+                }
+            }
+        }
     }
-    out.append(text.data() + run, text.size() - run);
-    out.push_back(L'"');
+    *p++ = L'"';
+    out.resize(static_cast<size_t>(p - out.data()));
 }
 
 }  // namespace
