@@ -18,6 +18,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -146,14 +147,17 @@ public:
             complete(pending, std::move(record), MODULE_STATUS_SUCCESS);
             return MODULE_STATUS_SUCCESS;
         }
-        const std::vector<SubscriptionPtr> targets = matching(record->name);
+        std::vector<SubscriptionPtr> targets = matching(record->name);
         if (options_.tap && foreignSession == nullptr) {
             options_.tap->published(record->header, record->name.c_str(), record->sender.c_str(),
                                     record->userData.c_str(), false, 0);
         }
-        enqueue(targets, std::move(record));
+        const size_t wakes = enqueue(targets, std::move(record));
         lock.unlock();
-        for (const SubscriptionPtr& subscription : targets) waitForRoom(*subscription);
+        for (size_t i = 0; i < wakes; ++i) executor_.wake();
+        for (const SubscriptionPtr& subscription : targets) {
+            if (subscription) waitForRoom(*subscription);
+        }
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -217,7 +221,9 @@ public:
             options_.tap->published(record->header, record->name.c_str(), record->sender.c_str(),
                                     record->userData.c_str(), true, timeoutMs);
         }
-        enqueue(targets, std::move(record));
+        const size_t wakes = enqueue(targets, std::move(record));
+        lock.unlock();
+        for (size_t i = 0; i < wakes; ++i) executor_.wake();
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -337,7 +343,10 @@ private:
                            static_cast<unsigned long>(kMaxNameLength));
             return MODULE_STATUS_INVALID_PARAMETER;
         }
-        const uint64_t totalSize = glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, name, sender, userData);
+        // Each string is measured once: for the size, then for the copy.
+        const std::wstring_view nameText(name), senderText(sender), userDataText(userData);
+        const uint64_t totalSize =
+            glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, nameText, senderText, userDataText);
         if (totalSize > 0xFFFFFFFFu) {
             GP_LOG_WARNING(kSource, L"BusBroker::Broker::publish", L"Message %ls refused: larger than 4 GiB.", name);
             return MODULE_STATUS_INVALID_BUFFER_SIZE;
@@ -358,9 +367,9 @@ private:
         }
         out.totalSize = static_cast<uint32_t>(totalSize);
         out.senderSession = foreignSession != nullptr ? *foreignSession : sessionId_;
-        record->name = name;
-        record->sender = sender;
-        record->userData = userData;
+        record->name.assign(nameText);
+        record->sender.assign(senderText);
+        record->userData.assign(userDataText);
         return MODULE_STATUS_SUCCESS;
     }
 
@@ -395,8 +404,13 @@ private:
         return result;
     }
 
-    void enqueue(const std::vector<SubscriptionPtr>& targets, const RecordPtr& record) {
-        for (const SubscriptionPtr& subscription : targets) {
+    // Queues the record for every target. Targets whose queue is below the bound on return
+    // are reset: their publisher need not wait for room. Returns the wakes the caller owes
+    // the executor once the routing lock is released.
+    size_t enqueue(std::vector<SubscriptionPtr>& targets, const RecordPtr& record) {
+        size_t wakes = 0;
+        for (SubscriptionPtr& subscription : targets) {
+            SerialExecutor::Posted posted;
             executor_.post(subscription->queue, [callback = subscription->callback, context = subscription->context,
                                                  record] {
                 try {
@@ -406,8 +420,11 @@ private:
                     GP_LOG_WARNING(kSource, L"BusBroker::Broker::run", L"A message callback for %ls threw; ignored.",
                                    record->name.c_str());
                 }
-            });
+            }, posted);
+            if (posted.wakeDue) ++wakes;
+            if (posted.pending < options_.maxPendingPerSubscription && !subscription->overrun) subscription.reset();
         }
+        return wakes;
     }
 
     // Queues the reply callback; reply is empty for a timeout.

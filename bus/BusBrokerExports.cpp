@@ -2,8 +2,9 @@
 //
 // Compiled into BusBroker.so only; the version script (BusBroker.map, BusBroker.def on
 // Windows) keeps every other symbol inside. The table is static and handles are closed
-// through the table itself; ReleaseObject shuts an idle broker down before the host
-// unloads the library (BusFunctions.h).
+// through the table itself; ReleaseObject of the last table handed out (or of any, once
+// no handle is open) shuts the broker down before the host unloads the library
+// (BusFunctions.h).
 #include <glimmerpane/abi.h>
 
 #include "BusFunctions.h"
@@ -22,7 +23,7 @@ const bool g_debugOutputLoggerOffered = [] {
 extern "C" {
 
 GP_EXPORT void* CreateObject(uint32_t frameworkVersion) {
-    return const_cast<MessageBusFunctions*>(BusBroker::BusFunctionTable(frameworkVersion));
+    return const_cast<MessageBusFunctions*>(BusBroker::AcquireFunctionTable(frameworkVersion));
 }
 
 GP_EXPORT void ReleaseObject(void* object) {

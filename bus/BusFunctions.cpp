@@ -44,16 +44,33 @@ ProcessBroker* Instance() {
 
 }  // namespace
 
+namespace {
+// Tables handed out by CreateObject and not yet handed back.
+std::atomic<int> g_tableReferences{0};
+}  // namespace
+
+const MessageBusFunctions* AcquireFunctionTable(uint32_t frameworkVersion) {
+    const MessageBusFunctions* table = BusFunctionTable(frameworkVersion);
+    if (table != nullptr) g_tableReferences.fetch_add(1);
+    return table;
+}
+
 void ReleaseFunctionTable(const void* table) {
     if (table == nullptr) return;
-    std::unique_ptr<ProcessBroker> idle;
+    // One more reference back; a host that hands back more than it took counts as none left.
+    int left = g_tableReferences.load();
+    while (left > 0 && !g_tableReferences.compare_exchange_weak(left, left - 1)) {
+    }
+    const bool lastReference = left <= 1;
+    std::unique_ptr<ProcessBroker> finished;
     {
         std::lock_guard lock(g_owner.mutex);
-        if (!g_owner.broker || g_owner.broker->openHandleCount() != 0) return;
+        if (!g_owner.broker) return;
+        if (!lastReference && g_owner.broker->openHandleCount() != 0) return;
         g_broker.store(nullptr, std::memory_order_release);
-        idle = std::move(g_owner.broker);
+        finished = std::move(g_owner.broker);
     }
-    idle.reset();
+    finished.reset();  // withdraws what is still open, without calling anything, and joins
 }
 
 namespace {

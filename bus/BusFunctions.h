@@ -17,11 +17,15 @@ namespace BusBroker {
 // The table for a framework version 1.x (1000000..1999999), null for any other version.
 const MessageBusFunctions* BusFunctionTable(uint32_t frameworkVersion);
 
-// ReleaseObject of the table: when no handle is open any more, the broker is shut down now
-// (its threads stopped and joined) and a later CreateObject starts a new one. Joining them
-// here, in a call of the host, and not in the static destructor that runs inside the
-// loader's unload (where Windows holds the loader lock that every exiting thread needs),
-// is what lets FreeLibrary return.
+// CreateObject: the same table, counted as one reference the host holds.
+const MessageBusFunctions* AcquireFunctionTable(uint32_t frameworkVersion);
+
+// ReleaseObject: one reference back. When it was the last one, or when no handle is open
+// any more, the broker is shut down now (what is still open is withdrawn without calling
+// anything, its threads are stopped and joined) and a later CreateObject starts a new one.
+// Joining them here, in a call of the host, and not in the static destructor that runs
+// inside the loader's unload (where Windows holds the loader lock that every exiting thread
+// needs), is what lets FreeLibrary return.
 void ReleaseFunctionTable(const void* table);
 
 inline constexpr uint32_t kFirstSupportedVersion = 1000000;

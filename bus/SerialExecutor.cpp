@@ -37,19 +37,32 @@ public:
     Shared(size_t maxWorkers, std::chrono::milliseconds grace)
         : maxWorkers_(std::max<size_t>(maxWorkers, 1)), grace_(grace) {}
 
-    bool post(const QueuePtr& queue, Task task) {
-        std::lock_guard lock(mutex_);
+    bool post(const QueuePtr& queue, Task task, Posted* posted) {
+        std::unique_lock lock(mutex_);
         if (stopping_ || queue->closed) return false;
-        if (!queue->scheduled) {
+        // A queue that is scheduled already is in the ready list or running: whoever takes
+        // or runs it finds the task. Only a newly ready queue needs a worker woken.
+        const bool newlyReady = !queue->scheduled;
+        if (newlyReady) {
             ready_.push_back(queue);  // first: should this throw, nothing has changed
             queue->scheduled = true;
             startWorkerIfNeeded();
         }
         // Should this throw, the queue is merely scheduled empty, which a worker undoes.
         queue->tasks.push_back(std::move(task));
-        workCv_.notify_one();
+        const bool wake = newlyReady && idleWorkers_ > 0;
+        if (posted != nullptr) {
+            posted->pending = queue->tasks.size();
+            posted->wakeDue = wake;
+            return true;
+        }
+        lock.unlock();
+        // Outside the lock, so the woken worker does not block on it at once.
+        if (wake) workCv_.notify_one();
         return true;
     }
+
+    void wake() { workCv_.notify_one(); }
 
     bool waitForRoom(const QueuePtr& queue, size_t limit, std::chrono::milliseconds patience) {
         if (t_workerOf == this) return true;
@@ -191,7 +204,9 @@ private:
         if (!queue->closed && !queue->tasks.empty() && !stopping_) {
             ready_.push_back(queue);
             startWorkerIfNeeded();
-            workCv_.notify_one();
+            // This worker takes the front of the ready list next; only a queue beyond it
+            // needs another one.
+            if (ready_.size() > 1) workCv_.notify_one();
         } else {
             queue->scheduled = false;
             if (stopping_) {
@@ -231,7 +246,13 @@ SerialExecutor::~SerialExecutor() { shared_->shutdown(); }
 
 SerialExecutor::QueuePtr SerialExecutor::createQueue() { return std::make_shared<Queue>(); }
 
-bool SerialExecutor::post(const QueuePtr& queue, Task task) { return shared_->post(queue, std::move(task)); }
+bool SerialExecutor::post(const QueuePtr& queue, Task task) { return shared_->post(queue, std::move(task), nullptr); }
+
+bool SerialExecutor::post(const QueuePtr& queue, Task task, Posted& posted) {
+    return shared_->post(queue, std::move(task), &posted);
+}
+
+void SerialExecutor::wake() { shared_->wake(); }
 
 void SerialExecutor::close(const QueuePtr& queue) { shared_->close(queue); }
 

@@ -51,6 +51,16 @@ public:
     // executor has shut down.
     bool post(const QueuePtr& queue, Task task);
 
+    struct Posted {
+        size_t pending = 0;    // tasks of the queue that have not started, this one included
+        bool wakeDue = false;  // the caller owes one wake()
+    };
+    // As post, but leaves waking a worker to the caller, who calls wake() once for every
+    // post that set wakeDue, after releasing its own locks (a worker woken while the caller
+    // still holds a lock that the task's callback chain needs would only block on it).
+    bool post(const QueuePtr& queue, Task task, Posted& posted);
+    void wake();
+
     // Drops the queue's pending tasks; no task of it starts any more. Does not wait, so a
     // caller may hold its own locks (they must not be taken by code that holds this
     // executor's lock, which only the executor does). Closing twice is harmless.

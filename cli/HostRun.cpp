@@ -11,10 +11,10 @@
 #include <locale>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <set>
 
 #include "BusLibrary.h"
+#include "FreshName.h"
 #include "HtmlPreview.h"
 #include "ModuleHost.h"
 #include "TilePayload.h"
@@ -190,29 +190,10 @@ public:
             }
             return true;
         }
-        const auto base = std::filesystem::temp_directory_path(ec);
-        if (ec) {
-            *error = "no temporary folder: " + ec.message();
-            return false;
-        }
-        std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char name[40];
-            std::snprintf(name, sizeof(name), "glimmerpane-prefix-%08x", static_cast<unsigned>(random()));
-            const auto candidate = base / name;
-            if (std::filesystem::create_directory(candidate, ec)) {
-                path_ = candidate;
-                temporary_ = true;
-                remove_ = !keep;
-                return true;
-            }
-            if (ec) {
-                *error = "cannot create a folder in " + base.string() + ": " + ec.message();
-                return false;
-            }
-        }
-        *error = "cannot find a free folder name in " + base.string();
-        return false;
+        if (!CreateFreshTempFolder("glimmerpane-prefix", &path_, error)) return false;
+        temporary_ = true;
+        remove_ = !keep;
+        return true;
     }
     const std::filesystem::path& path() const { return path_; }
     bool temporary() const { return temporary_; }

@@ -8,8 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
 #include <sstream>
+
+#include "FreshName.h"
 
 #include "platform/FileSystem.h"
 #include "platform/LanguageIds.h"
@@ -205,30 +206,6 @@ std::string RenderPreviewHtml(const std::string& pageTitle, const std::string& s
     return out.str();
 }
 
-namespace {
-
-// A name no file has yet: the caller creates it with CreateNewFile, which fails if it is taken.
-std::string RandomSuffix() {
-    static std::random_device random;
-    char text[16];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
-    return text;
-}
-
-std::string SystemReason(uint32_t win32) {
-    switch (win32) {
-    case base::kErrorFileNotFound:
-    case base::kErrorPathNotFound: return "No such file or directory";
-    case base::kErrorAccessDenied: return "Permission denied";
-    case base::kErrorDiskFull: return "No space left on device";
-    case base::kErrorFileExists:
-    case base::kErrorAlreadyExists: return "File exists";
-    default: return "system error " + std::to_string(win32);
-    }
-}
-
-}  // namespace
-
 bool OutputFile::open(const std::string& path, const std::string& defaultName, std::string* error) {
     namespace fs = std::filesystem;
     uint32_t code = 0;
@@ -239,13 +216,9 @@ bool OutputFile::open(const std::string& path, const std::string& defaultName, s
             *error = "no temporary folder for the preview: " + ec.message();
             return false;
         }
-        for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-            path_ = (folder / (defaultName + "-" + RandomSuffix() + ".html")).string();
-            file_ = platform::CreateNewFile(base::WideFromUtf8(path_), &code);
-            if (file_ == nullptr && code != base::kErrorFileExists) break;
-        }
+        file_ = CreateFreshFile((folder / (defaultName + "-")).string(), ".html", &path_, &code);
         if (file_ == nullptr) {
-            *error = "cannot create " + path_ + ": " + SystemReason(code);
+            *error = "cannot create " + path_ + ": " + FileErrorReason(code);
             return false;
         }
         return true;
@@ -270,14 +243,10 @@ bool OutputFile::open(const std::string& path, const std::string& defaultName, s
     }
     // Anything else is written beside the target and renamed over it: a half-written page
     // never shows, and a link at the path is replaced, not followed.
-    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-        temp_ = path + "." + RandomSuffix() + ".tmp";
-        file_ = platform::CreateNewFile(base::WideFromUtf8(temp_), &code);
-        if (file_ == nullptr && code != base::kErrorFileExists) break;
-    }
+    file_ = CreateFreshFile(path + ".", ".tmp", &temp_, &code);
     if (file_ == nullptr) {
         temp_.clear();
-        *error = "cannot create " + path + ": " + SystemReason(code);
+        *error = "cannot create " + path + ": " + FileErrorReason(code);
         return false;
     }
     return true;

@@ -7,11 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "Command.h"
+#include "FreshName.h"
 #include "platform/LanguageIds.h"
+#include "platform/Shell.h"
 #include "render/RcParser.h"
 #include "render/RcTranslationCheck.h"
 
@@ -32,18 +33,6 @@ constexpr const char* kUsage =
     "  --allow-missing       a language may leave strings out on purpose (the module then\n"
     "                        shows no tile that needs them in that language)\n"
     "  -q, --quiet           print nothing on success\n";
-
-std::string ShellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
 
 int RunRc(const std::vector<std::string>& args) {
     if (WantsHelp(args)) {
@@ -91,19 +80,30 @@ int RunRc(const std::vector<std::string>& args) {
     std::error_code ignored;
     fs::path source = keepSource;
     bool temporary = false;
+    const std::string text = resources::generateStringTableSource(script);
     if (source.empty()) {
-        std::random_device random;
-        source = fs::temp_directory_path(ignored) / ("glimmerpane-rc-" + std::to_string(random()) + ".c");
+        // A name of its own, created exclusively: a file or link planted in the shared
+        // temporary folder is never written through.
+        std::string path;
+        uint32_t code = 0;
+        FILE* file = CreateFreshFile((fs::temp_directory_path(ignored) / "glimmerpane-rc-").string(), ".c", &path, &code);
+        if (file == nullptr) return Fail(1, "rc: cannot create " + path + ": " + FileErrorReason(code));
+        source = path;
         temporary = true;
-    }
-    {
+        const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        if (std::fclose(file) != 0 || !written) {
+            fs::remove(source, ignored);
+            return Fail(1, "rc: cannot write " + source.string());
+        }
+    } else {
         std::ofstream out(source, std::ios::binary | std::ios::trunc);
-        out << resources::generateStringTableSource(script);
+        out << text;
         if (!out.flush()) return Fail(1, "rc: cannot write " + source.string());
     }
     const char* compiler = std::getenv("CC");
     const std::string command = std::string(compiler != nullptr && *compiler != '\0' ? compiler : "cc") +
-                                " -shared -fPIC -O1 -o " + ShellQuote(output) + " " + ShellQuote(source.string());
+                                " -shared -fPIC -O1 -o " + platform::QuoteShellArgument(output) + " " +
+                                platform::QuoteShellArgument(source.string());
     const int status = std::system(command.c_str());
     if (temporary) fs::remove(source, ignored);
     if (status != 0) return Fail(1, "rc: the C compiler failed: " + command);

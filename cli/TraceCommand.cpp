@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "Command.h"
+#include "FreshName.h"
 #include "TraceConsumer.h"
 #include "etwlogging/LogBuilder.h"
 #include "platform/Environment.h"
@@ -77,15 +77,12 @@ int RunWithLogFiles(const Command& command, std::vector<std::string> rest) {
     }
     bool fresh = false;
     if (prefix.empty()) {
-        std::error_code ec;
-        std::random_device random;
-        const auto base = std::filesystem::temp_directory_path(ec);
-        for (int attempt = 0; attempt < 100 && prefix.empty() && !ec; ++attempt) {
-            char name[40];
-            std::snprintf(name, sizeof name, "glimmerpane-trace-%08x", static_cast<unsigned>(random()));
-            if (std::filesystem::create_directory(base / name, ec)) prefix = (base / name).string();
+        std::filesystem::path folder;
+        std::string error;
+        if (!CreateFreshTempFolder("glimmerpane-trace", &folder, &error)) {
+            return Fail(1, "trace: cannot create a folder for the log files: " + error);
         }
-        if (prefix.empty()) return Fail(1, "trace: cannot create a folder for the log files: " + ec.message());
+        prefix = folder.string();
         fresh = true;
         if (hosts) rest.insert(rest.end(), {"--prefix", prefix, "--seed-statistics"});
     }

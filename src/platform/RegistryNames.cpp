@@ -63,10 +63,6 @@ uint32_t SplitRegistryPath(std::wstring_view path, std::vector<std::wstring>* pa
     return kErrorSuccess;
 }
 
-uint32_t RegistryNameUnits(std::wstring_view name) {
-    uint32_t units = 0;
-    for (wchar_t c : name) units += static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
-    return units;
-}
+uint32_t RegistryNameUnits(std::wstring_view name) { return static_cast<uint32_t>(base::Utf16Length(name)); }
 
 }  // namespace glimmerpane::platform

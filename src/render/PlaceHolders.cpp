@@ -141,23 +141,25 @@ bool PlaceHolders::_Impl::getTileXML(std::wstring& xml, TileContent content, con
 
 namespace {
 
+// Branch-free, so that the compiler vectorises it (GCC at -O2 only with this cost model):
+// most values hold nothing to escape and are then copied whole.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize", "vect-cost-model=cheap")))
+#endif
 size_t EscapedLength(const std::wstring& text) {
     size_t length = text.size();
     for (const wchar_t c : text) {
-        switch (c) {
-            case L'&': length += 4; break;
-            case L'<':
-            case L'>': length += 3; break;
-            case L'"':
-            case L'\'': length += 5; break;
-            default: break;
-        }
+        length += (c == L'&' ? 4u : 0u) + (c == L'<' || c == L'>' ? 3u : 0u) + (c == L'"' || c == L'\'' ? 5u : 0u);
     }
     return length;
 }
 
 // Writes text XML-escaped from out on; there is room for EscapedLength(text) characters.
-void WriteEscaped(const std::wstring& text, wchar_t* out) {
+void WriteEscaped(const std::wstring& text, size_t escapedLength, wchar_t* out) {
+    if (escapedLength == text.size()) {
+        std::copy(text.begin(), text.end(), out);
+        return;
+    }
     auto put = [&out](const wchar_t* entity, size_t length) { out = std::copy_n(entity, length, out); };
     for (const wchar_t c : text) {
         switch (c) {
@@ -213,7 +215,7 @@ bool PlaceHolders::_Impl::replacePlaceHolders(std::wstring& text, TileContent co
             end = kFrontRoom + escaped;
         }
         start = end - escaped;
-        WriteEscaped(value, work.data() + start);
+        WriteEscaped(value, escaped, work.data() + start);
     }
 }
 

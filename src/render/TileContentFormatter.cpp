@@ -1,28 +1,91 @@
 // TileContentFormatter.cpp - the viewer payload around the rendered tiles.
 #include "render/TileContentFormatter.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
 
 #include "etwlogging/LogCall.h"
 #include "platform/LanguageIds.h"
-#include "render/JSONParser.h"
 
 namespace Vornik {
 
-// The JSON wrapper's writer over a buffer that keeps its capacity, and the tile XML buffer:
-// a payload then costs no large allocation, which the allocator would otherwise hand back
-// to the system (and fault in again) on nearly every message.
+namespace {
+
+bool NeedsEscape(wchar_t c) {
+    const auto unit = static_cast<std::make_unsigned_t<wchar_t>>(c);
+    return unit < 0x20 || unit == L'"' || unit == L'\\';
+}
+
+// Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
+// source and target): quote, backslash and the controls below U+0020 are escaped (\b \t \n
+// \f \r, else \u00XX in upper-case hex), everything else is copied as it is. The buffer is
+// sized once for every character escaped in two (what a tile's quotes need); only a \u00XX
+// escape can need more, and then it grows. Blocks of eight without an escape are tested and
+// copied whole (the compiler makes vector compares and moves of them).
+void AppendJsonString(std::wstring& out, std::wstring_view text) {
+    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    constexpr size_t kBlock = 8;
+    size_t at = out.size();
+    out.resize(at + 2 + 2 * text.size());
+    wchar_t* p = out.data() + at;
+    *p++ = L'"';
+    const wchar_t* from = text.data();
+    const wchar_t* const end = from + text.size();
+    while (from != end) {
+        size_t count = std::min(kBlock, static_cast<size_t>(end - from));
+        if (count == kBlock) {
+            unsigned hit = 0;
+            for (size_t k = 0; k < kBlock; ++k) hit |= NeedsEscape(from[k]) ? 1u : 0u;
+            if (hit == 0) {
+                std::copy_n(from, kBlock, p);
+                from += kBlock;
+                p += kBlock;
+                continue;
+            }
+        }
+        for (; count > 0; --count) {
+            const wchar_t c = *from++;
+            if (!NeedsEscape(c)) {
+                *p++ = c;
+                continue;
+            }
+            *p++ = L'\\';
+            switch (c) {
+                case L'"':
+                case L'\\': *p++ = c; break;
+                case L'\b': *p++ = L'b'; break;
+                case L'\t': *p++ = L't'; break;
+                case L'\n': *p++ = L'n'; break;
+                case L'\f': *p++ = L'f'; break;
+                case L'\r': *p++ = L'r'; break;
+                default: {
+                    // Four more than the two counted for this character; the rest still fits.
+                    at = static_cast<size_t>(p - out.data());
+                    out.resize(out.size() + 4);
+                    p = out.data() + at;
+                    *p++ = L'u';
+                    *p++ = L'0';
+                    *p++ = L'0';
+                    *p++ = kHex[c >> 4];
+                    *p++ = kHex[c & 0xF];
+                }
+            }
+        }
+    }
+    *p++ = L'"';
+    out.resize(static_cast<size_t>(p - out.data()));
+}
+
+}  // namespace
+
+// The payload and the tile XML are written into buffers that keep their capacity: a payload
+// then costs no large allocation, which the allocator would otherwise hand back to the
+// system (and fault in again) on nearly every message.
 struct TileContentFormatter::PayloadWriter {
-    using Buffer = rapidjson::GenericStringBuffer<JSONParser::Encoding>;
-    using Writer = rapidjson::Writer<Buffer, JSONParser::Encoding, JSONParser::Encoding>;
-
-    Buffer buffer;
-    Writer writer{buffer};
+    std::wstring text;
     std::wstring xml;
-
-    void key(const wchar_t* text) { writer.Key(text, static_cast<rapidjson::SizeType>(std::wcslen(text))); }
-    void string(const std::wstring& text) { writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size())); }
 };
 
 TileContentFormatter::TileContentFormatter(std::shared_ptr<PlaceHolders> placeholders)
@@ -37,13 +100,7 @@ bool TileContentFormatter::getTilesPayload(const std::vector<TileContent>& conte
     // The user's language is read once for the whole tile set, not once per string.
     const glimmerpane::platform::UiLanguageScope languages;
     PayloadWriter& out = *writer_;
-    out.buffer.Clear();
-    out.writer.Reset(out.buffer);
-    out.writer.StartObject();
-    out.key(L"viewer_payload");
-    out.writer.StartObject();
-    out.key(L"tiles");
-    out.writer.StartArray();
+    out.text.assign(LR"({"viewer_payload":{"tiles":[)");
     bool anyRendered = false;
     for (const TileContent content : contents) {
         out.xml.clear();
@@ -52,21 +109,14 @@ bool TileContentFormatter::getTilesPayload(const std::vector<TileContent>& conte
                            L"Skipping creating xml : %ls For TileContent: %d", out.xml.c_str(), static_cast<int>(content));
             continue;
         }
-        out.writer.StartObject();
-        out.key(L"xml");
-        out.string(out.xml);
-        out.writer.EndObject();
+        out.text.append(anyRendered ? LR"(,{"xml":)" : LR"({"xml":)");
+        AppendJsonString(out.text, out.xml);
+        out.text.push_back(L'}');
         anyRendered = true;
     }
     if (!anyRendered) return false;
-    out.writer.EndArray();
-    out.key(L"clear_existing");
-    out.writer.Bool(true);
-    out.writer.EndObject();
-    out.key(L"viewer_type");
-    out.writer.String(L"corvane-uwp-live-tile");
-    out.writer.EndObject();
-    payload.assign(out.buffer.GetString(), out.buffer.GetSize() / sizeof(wchar_t));
+    out.text.append(LR"(],"clear_existing":true},"viewer_type":"corvane-uwp-live-tile"})");
+    payload.swap(out.text);
     return true;
 }
 

@@ -1,19 +1,21 @@
-// The bus library as a host loads it: dlopen the built BusBroker.so, take its function
+// The bus library as a host loads it: load the built BusBroker library, take its function
 // table through CreateObject and run publish, pattern subscription and a request with
 // its reply through the C table only; then unload it with handles still open.
 #include <gtest/gtest.h>
 
 #include <glimmerpane/abi.h>
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
 
+#include "platform/DynamicLibrary.h"
+#include "render/TestEnvironment.h"
 #include "support/TestLibrary.h"
 
 namespace {
@@ -150,18 +152,47 @@ TEST_F(BusBrokerLibrary, PublishSubscribeAndRequestRoundTripThroughTheTable) {
     EXPECT_EQ(table_->publish(nullptr, &header, L"n", L"s", L""), kInvalidParameter);
 }
 
-TEST_F(BusBrokerLibrary, UnloadingWithHandlesOpenAndWorkInFlightNeitherHangsNorCrashes) {
+// Each CreateObject is a reference; handing back the last one ends the broker even with a
+// handle still open, so a host's FreeLibrary never has threads to wait for.
+TEST_F(BusBrokerLibrary, HandingBackTheLastTableWithdrawsWhatIsStillOpen) {
+    auto releaseObject = library_.function<ReleaseObjectFn>("ReleaseObject");
+    ASSERT_NE(releaseObject, nullptr);
+    void* second = createObject_(1006000);
+    ASSERT_EQ(second, table_);
     void* handle = nullptr;
     ASSERT_EQ(table_->open(&handle), kSuccess);
-    Mailbox box, replies;
-    ASSERT_NE(table_->subscribe(handle, &box, &OnMessage, L"flood"), 0u);
     MessageHeader header = NewHeader();
-    ASSERT_EQ(table_->request(handle, 1, &replies, &OnReply, &header, L"flood", L"s", L"", 0xFFFFFFFF), kSuccess);
-    for (int i = 0; i < 500; ++i) ASSERT_EQ(table_->publish(handle, &header, L"flood", L"s", L"x"), kSuccess);
+    releaseObject(second);  // another holder remains
+    EXPECT_EQ(table_->publish(handle, &header, L"n", L"s", L""), kSuccess);
+    releaseObject(const_cast<MessageBusFunctions*>(table_));  // the last one
+    EXPECT_EQ(table_->publish(handle, &header, L"n", L"s", L""), kInvalidHandle);
+    void* fresh = nullptr;
+    EXPECT_EQ(table_->open(&fresh), kSuccess) << "a later open starts a new broker";
+    EXPECT_EQ(table_->close(fresh), kSuccess);
+}
+
+// Unloads the library with a handle open, a request pending and deliveries queued: nothing
+// hangs, and no thread of the library runs on afterwards.
+void UnloadWithWorkInFlight(gptest::TestLibrary& library, const MessageBusFunctions* table, bool handTableBack) {
+    void* handle = nullptr;
+    ASSERT_EQ(table->open(&handle), kSuccess);
+    Mailbox box, replies;
+    ASSERT_NE(table->subscribe(handle, &box, &OnMessage, L"flood"), 0u);
+    MessageHeader header = NewHeader();
+    ASSERT_EQ(table->request(handle, 1, &replies, &OnReply, &header, L"flood", L"s", L"", 0xFFFFFFFF), kSuccess);
+    for (int i = 0; i < 500; ++i) ASSERT_EQ(table->publish(handle, &header, L"flood", L"s", L"x"), kSuccess);
     ASSERT_TRUE(box.waitFor(1));
+    namespace platform = glimmerpane::platform;
+    const auto isLoaded = [] {
+        uint32_t error = 0;
+        platform::LibraryHandle found = platform::FindLoadedLibrary(std::filesystem::path(GP_BUS_PATH).wstring(), &error);
+        if (found) platform::UnloadSharedLibrary(found);
+        return found != nullptr;
+    };
+    ASSERT_TRUE(isLoaded());
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(library_.unload());
-    EXPECT_EQ(dlopen(GP_BUS_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stayed loaded";
+    ASSERT_TRUE(library.unload(handTableBack));
+    EXPECT_FALSE(isLoaded()) << "the library stayed loaded";
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     // Whatever was delivered stays put from here on: no thread of the library survives.
     size_t seen = 0;
@@ -175,6 +206,16 @@ TEST_F(BusBrokerLibrary, UnloadingWithHandlesOpenAndWorkInFlightNeitherHangsNorC
     EXPECT_EQ(replies.texts.size(), 0u);
 }
 
+// As a host does: the table goes back first, so the broker stops in ReleaseObject.
+TEST_F(BusBrokerLibrary, UnloadingWithHandlesOpenAndWorkInFlightNeitherHangsNorCrashes) {
+    UnloadWithWorkInFlight(library_, table_, true);
+}
+
+// A host that never hands the table back: the library's static destruction stops the broker.
+TEST_F(BusBrokerLibrary, UnloadingWithoutHandingTheTableBackNeitherHangsNorCrashes) {
+    UnloadWithWorkInFlight(library_, table_, false);
+}
+
 }  // namespace
 
 namespace {
@@ -182,11 +223,12 @@ namespace {
 // The library's own records reach the debugger output (standard error here, when asked
 // for) and nothing else: it builds no logger from the registry.
 TEST_F(BusBrokerLibrary, WarningsGoToTheDebuggerOutputWhenItIsOn) {
-    ASSERT_EQ(setenv("GLIMMERPANE_DEBUG_OUTPUT", "1", 1), 0);
+    std::optional<gptest::ScopedEnvironment> debugOutput(std::in_place);
+    debugOutput->set("GLIMMERPANE_DEBUG_OUTPUT", "1");
     ::testing::internal::CaptureStderr();
     const ModuleStatus status = table_->close(reinterpret_cast<void*>(uintptr_t{0x7777}));
     const std::string output = ::testing::internal::GetCapturedStderr();
-    unsetenv("GLIMMERPANE_DEBUG_OUTPUT");
+    debugOutput.reset();
     EXPECT_NE(status, kSuccess);
     EXPECT_NE(output.find("BusBroker Warning bus\\Broker BusBroker::Broker::close("), std::string::npos) << output;
     EXPECT_NE(output.find("Unknown bus handle"), std::string::npos) << output;

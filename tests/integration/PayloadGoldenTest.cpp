@@ -18,17 +18,11 @@
 
 #include "base/MessageSize.h"
 #include "base/Utf.h"
-#include "support/FakeBus.h"
-#include "support/TempRegistry.h"
-#include "support/TestLibrary.h"
-#include "utility/CRegKey.h"
+#include "support/HostedModule.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace reg = glimmerpane::platform;
-
-ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
 #define GP_SCAN_REPORT L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\"
 const wchar_t* const kStatisticKeys[] = {
@@ -90,53 +84,20 @@ const Language kLanguages[] = {{"en-US", "en_US.UTF-8"}, {"de-DE", "de_DE.UTF-8"
 class PayloadGolden : public ::testing::TestWithParam<Language> {
 protected:
     void SetUp() override {
-        const fs::path folder = prefix.path() / "module";
-        fs::create_directories(folder);
-        fs::copy_file(GP_MODULE_PATH, folder / "Glimmerpane.so");
-        fs::copy_file(GP_RESOURCES_PATH, folder / "GPNResources.so");
-        setenv("GLIMMERPANE_PREFIX", prefix.path().c_str(), 1);
-        unsetenv("LANGUAGE");
-        setenv("LC_ALL", GetParam().locale, 1);
-        library.emplace(folder / "Glimmerpane.so");
-        ASSERT_TRUE(library->loaded()) << library->error();
-        table = library->create<ModuleFunctionTable>();
-        ASSERT_NE(table, nullptr);
-        ASSERT_EQ(table->NewModule(&handle, L"PayloadGolden"), 0u);
-        ASSERT_EQ(table->InitializeModuleV2(handle, L"Glimmerpane", L"", 0, nullptr, nullptr, &context, NoManager,
-                                            bus.handle(), gptest::FakeBus::functions()),
-                  0u);
-    }
-    void TearDown() override {
-        if (handle) {
-            table->StopModule(handle);
-            table->UninitializeModule(handle);
-            table->DestroyModule(handle);
-        }
-        library.reset();
-        unsetenv("GLIMMERPANE_PREFIX");
-        unsetenv("LC_ALL");
+        module.environment.set("LANGUAGE", std::nullopt).set("LC_ALL", GetParam().locale);
+        ASSERT_TRUE(module.Start(GP_MODULE_PATH, GP_RESOURCES_PATH, L"PayloadGolden"));
     }
 
     void setStatistics(std::optional<uint32_t> count, int missing) {
-        auto store = reg::OpenRegistryStore(prefix.wide("registry"));
-        Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-        for (size_t i = 0; i < std::size(kStatisticKeys); ++i) {
-            if (!count || static_cast<int>(i) == missing) {
-                writer.Create(reg::HkeyLocalMachine(), kStatisticKeys[i]);
-                writer.DeleteValue(L"SDSValue");
-                continue;
-            }
-            ASSERT_EQ(writer.Create(reg::HkeyLocalMachine(), kStatisticKeys[i]), 0u);
-            ASSERT_EQ(writer.SetDwordValue(L"SDSValue", *count), 0u);
-        }
+        for (size_t i = 0; i < std::size(kStatisticKeys); ++i)
+            module.SetStatistic(kStatisticKeys[i], static_cast<int>(i) == missing ? std::nullopt : count);
     }
 
     // The payload texts, each checked to travel with a header that counts its own size (the
     // module publishes one message object again and again).
     std::vector<std::string> payloads() const {
         std::vector<std::string> found;
-        for (const auto& m : bus.published()) {
-            if (m.name != L"messaging.message.processed") continue;
+        for (const auto& m : module.Payloads()) {
             EXPECT_EQ(m.header.totalSize, glimmerpane::base::MessageSizeExact(GP_MESSAGE_HEADER_SIZE, m.name, m.sender,
                                                                               m.userData));
             found.push_back(glimmerpane::base::Utf8FromWide(m.userData));
@@ -144,12 +105,10 @@ protected:
         return found;
     }
 
-    gptest::TempFolder prefix;
-    gptest::FakeBus bus;
-    std::optional<gptest::TestLibrary> library;
-    const ModuleFunctionTable* table = nullptr;
-    ModuleHandle handle = nullptr;
-    int context = 0;
+    gptest::HostedModule module;
+    gptest::FakeBus& bus = module.bus;
+    const ModuleFunctionTable*& table = module.table;
+    ModuleHandle& handle = module.handle;
 };
 
 fs::path GoldenFile(const char* tag) {

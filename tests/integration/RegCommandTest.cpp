@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/Shell.h"
 #include "support/CommandRun.h"
 #include "support/TempRegistry.h"
 #include "base/Utf.h"
@@ -17,9 +18,10 @@ using CliRun = gptest::CommandRun;
 
 class RegCommand : public ::testing::Test {
 protected:
-    CliRun reg(const std::string& args) {
-        return gptest::RunCommand(std::string(GP_BIN_DIR) + "/glimmerpane reg " + args + " --prefix '" +
-                                  prefix_.path().string() + "' 2>&1 </dev/null");
+    // `args` written the sh way (support/CommandRun.h).
+    CliRun reg(const std::string& args, const char* input = gptest::kNoInput) {
+        return gptest::RunCommand(gptest::ShellLine(GP_CLI_PATH, "reg " + args) + " --prefix " +
+                                  glimmerpane::platform::QuoteShellArgument(prefix_.path().string()) + " 2>&1 " + input);
     }
     std::string path(const std::string& name) const { return (prefix_.path() / name).string(); }
     void writeFile(const std::string& name, const std::string& bytes) const {
@@ -47,7 +49,7 @@ TEST_F(RegCommand, AddThenQueryRoundTripsEveryType) {
         const char* shown;
     } cases[] = {
         {"REG_SZ", "hello world", "REG_SZ    hello world"},
-        {"REG_EXPAND_SZ", "%TEMP%\\\\x", "REG_EXPAND_SZ    %TEMP%\\x"},
+        {"REG_EXPAND_SZ", "%GP_NOT_SET%\\\\x", "REG_EXPAND_SZ    %GP_NOT_SET%\\x"},  // cmd expands a set one
         {"REG_MULTI_SZ", "one\\\\0two\\\\0three", "REG_MULTI_SZ    one\\0two\\0three"},
         {"REG_DWORD", "4294967295", "REG_DWORD    0xffffffff"},
         {"REG_DWORD", "0x10", "REG_DWORD    0x10"},
@@ -139,8 +141,9 @@ TEST_F(RegCommand, QueryListsFiltersAndSearchesAsRegExe) {
 
 TEST_F(RegCommand, ANoToDeleteCancelsAsAddDoes) {
     ASSERT_EQ(reg("add 'HKLM\\Software\\Keep' /v v /d 1 /f").exitCode, 0);
-    const CliRun run = gptest::RunCommand("echo n | " + std::string(GP_BIN_DIR) + "/glimmerpane reg delete "
-                                          "'HKLM\\Software\\Keep' --prefix '" + prefix_.path().string() + "' 2>&1");
+    writeFile("no.txt", "n\n");
+    const std::string answer = "< " + glimmerpane::platform::QuoteShellArgument(path("no.txt"));
+    const CliRun run = reg("delete 'HKLM\\Software\\Keep'", answer.c_str());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("The operation was canceled by the user."), std::string::npos) << run.output;
     EXPECT_EQ(reg("query 'HKLM\\Software\\Keep' /v v").exitCode, 0);

@@ -12,17 +12,12 @@
 #include <optional>
 
 #include "render/TileCatalogue.h"
-#include "support/FakeBus.h"
-#include "support/TempRegistry.h"
-#include "support/TestLibrary.h"
-#include "utility/CRegKey.h"
+#include "support/HostedModule.h"
 
 namespace {
 
 using namespace Vornik;
 namespace fs = std::filesystem;
-
-ModuleStatus NoManager(void*, void*, void*, void*) { return 0; }
 
 // Reads the medium captions ("<text>[id]") of a payload back into contents.
 std::vector<TileContent> ContentsOf(const std::wstring& payload) {
@@ -42,56 +37,21 @@ protected:
     void SetUp() override {
         // A decoy copy of the same file name without resources is loaded first: the module
         // must still find the resource library beside its own copy.
-        const fs::path decoyFolder = prefix.path() / "decoy";
-        fs::create_directories(decoyFolder);
-        fs::copy_file(GP_MODULE_PATH, decoyFolder / "Glimmerpane.so");
-        decoy.emplace(decoyFolder / "Glimmerpane.so");
+        const fs::path decoyFile = decoyFolder.path() / fs::path(GP_MODULE_PATH).filename();
+        fs::copy_file(GP_MODULE_PATH, decoyFile);
+        decoy.emplace(decoyFile);
         ASSERT_TRUE(decoy->loaded()) << decoy->error();
-        // The module finds its resource library beside its own file, so it runs from a copy.
-        const fs::path folder = prefix.path() / "module";
-        fs::create_directories(folder);
-        fs::copy_file(GP_MODULE_PATH, folder / "Glimmerpane.so");
-        fs::copy_file(GP_ID_STRINGS_PATH, folder / "GPNResources.so");
-        setenv("GLIMMERPANE_PREFIX", prefix.path().c_str(), 1);
-        library.emplace(folder / "Glimmerpane.so");
-        ASSERT_TRUE(library->loaded()) << library->error();
-        table = library->create<ModuleFunctionTable>();
-        ASSERT_NE(table, nullptr);
-        ASSERT_EQ(table->NewModule(&handle, L"AbiTest"), 0u);
-        ASSERT_EQ(table->InitializeModuleV2(handle, L"Glimmerpane", L"", 0, nullptr, nullptr, &context, NoManager,
-                                            bus.handle(), gptest::FakeBus::functions()),
-                  0u);
-    }
-    void TearDown() override {
-        if (handle) {
-            table->StopModule(handle);
-            table->UninitializeModule(handle);
-            table->DestroyModule(handle);
-        }
-        library.reset();
-        decoy.reset();
-        unsetenv("GLIMMERPANE_PREFIX");
-    }
-    void seedStatistic(const std::wstring& key, uint32_t value) {
-        auto store = glimmerpane::platform::OpenRegistryStore(prefix.wide("registry"));
-        Kestrix::CRegKey writer(std::make_shared<Kestrix::internal::CRegKeyImpl>(store));
-        ASSERT_EQ(writer.Create(glimmerpane::platform::HkeyLocalMachine(), key.c_str()), 0u);
-        ASSERT_EQ(writer.SetDwordValue(L"SDSValue", value), 0u);
-    }
-    std::vector<gptest::RecordedMessage> payloads() const {
-        std::vector<gptest::RecordedMessage> found;
-        for (auto& m : bus.published())
-            if (m.name == L"messaging.message.processed") found.push_back(m);
-        return found;
+        ASSERT_TRUE(module.Start(GP_MODULE_PATH, GP_ID_STRINGS_PATH, L"AbiTest"));
+        table = module.table;
+        handle = module.handle;
     }
 
-    gptest::TempFolder prefix;
-    gptest::FakeBus bus;
-    std::optional<gptest::TestLibrary> decoy;
-    std::optional<gptest::TestLibrary> library;
+    gptest::TempFolder decoyFolder;
+    std::optional<gptest::TestLibrary> decoy;  // outlives the module: loaded first, unloaded last
+    gptest::HostedModule module;
+    gptest::FakeBus& bus = module.bus;
     const ModuleFunctionTable* table = nullptr;
     ModuleHandle handle = nullptr;
-    int context = 0;
 };
 
 TEST_F(TilePayloadAbi, StartSendsTheEightRefreshRequestsInOrder) {
@@ -111,8 +71,8 @@ TEST_F(TilePayloadAbi, StartSendsTheEightRefreshRequestsInOrder) {
 }
 
 TEST_F(TilePayloadAbi, EachStatusMessageYieldsOnePayloadOfTheSelection) {
-    seedStatistic(L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TotalItemScanned", 1234567);
-    seedStatistic(L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked", 3);
+    module.SetStatistic(L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Dravix\\Activity\\ScanReport\\TotalItemScanned", 1234567);
+    module.SetStatistic(L"SOFTWARE\\Corvane\\Tavrel\\Settings\\Stats\\Pelmor\\Activity\\TotalInboundConnectionBlocked", 3);
     ASSERT_EQ(table->StartModule(handle), 0u);
     const struct {
         const wchar_t* name;
@@ -139,7 +99,7 @@ TEST_F(TilePayloadAbi, EachStatusMessageYieldsOnePayloadOfTheSelection) {
         ASSERT_TRUE(bus.waitForPublished(8 + expectedPayloads, std::chrono::seconds(10))) << std::string(step.name, step.name + 5);
     }
     ASSERT_EQ(table->StopModule(handle), 0u);
-    auto tiles = payloads();
+    auto tiles = module.Payloads();
     ASSERT_EQ(tiles.size(), expectedPayloads);
     size_t i = 0;
     for (const auto& step : steps) {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -499,6 +500,17 @@ TEST_F(PosixRegistryStoreTest, AnAtomicRunLandsWholeOrNotAtAll) {
     EXPECT_EQ(ReadDword(*store, L"Software\\Batch", L"old", &value), kErrorSuccess);
     EXPECT_EQ(value, 1u);
     EXPECT_EQ(ReadDword(*store, L"Software\\Batch\\New", L"v", &value), kErrorFileNotFound);
+
+    // So does a body that throws, and the writer lock is free again for another thread.
+    EXPECT_THROW(store->RunAtomically([&]() -> uint32_t {
+        WriteDword(*store, L"Software\\Batch", L"thrown", 5);
+        throw std::runtime_error("out of the body");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(ReadDword(*store, L"Software\\Batch", L"thrown", &value), kErrorFileNotFound);
+    uint32_t afterThrow = kErrorAccessDenied;  // anything but success
+    std::thread([&] { afterThrow = WriteDword(*other, L"Software\\Batch", L"after", 6); }).join();
+    EXPECT_EQ(afterThrow, kErrorSuccess);
 
     // A body that succeeds: it reads its own changes, others do not see them before the end,
     // and a change too large for the map makes the body run again rather than fail.

@@ -2,18 +2,27 @@
 // from a map and can be told to fail, so ResourceDll and PlaceHolders run without files.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "render/ResourceAPI.h"
 #include "render/ResourceDll.h"
 
 namespace gptest {
 
+// A path written with "/" in the platform's spelling ("\\opt\\corvane\\..." on Windows), so
+// the module's folder is found at the platform's separator.
+inline std::wstring NativePath(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', glimmerpane::platform::kPathSeparator);
+    return path;
+}
+
 class FakeResourceAPI : public Vornik::ResourceAPI {
 public:
-    std::wstring modulePath = L"/opt/corvane/Glimmerpane.so";
+    std::wstring modulePath = NativePath(L"/opt/corvane/Glimmerpane.so");
     bool moduleLoaded = true;
     bool moduleFileNameFails = false;
     bool resourceExists = true;

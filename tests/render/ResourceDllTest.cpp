@@ -14,6 +14,7 @@ namespace {
 
 using ETWLogging::LogSeverity;
 using gptest::FakeResourceAPI;
+using gptest::NativePath;
 
 std::string ConstructionError(const std::shared_ptr<FakeResourceAPI>& api, const wchar_t* module = L"Glimmerpane.so") {
     try {
@@ -26,30 +27,30 @@ std::string ConstructionError(const std::shared_ptr<FakeResourceAPI>& api, const
 
 TEST(ResourceDllTest, LoadsTheLibraryFromTheModulesFolderWithoutAddingASeparator) {
     auto api = std::make_shared<FakeResourceAPI>();
-    api->modulePath = L"/opt/corvane/Glimmerpane.so";
+    api->modulePath = NativePath(L"/opt/corvane/Glimmerpane.so");
     {
         ResourceDll dll(L"Glimmerpane.so", L"GPNResources.so", api);
         EXPECT_EQ(api->askedModule, L"Glimmerpane.so");
-        EXPECT_EQ(api->loadedPath, L"/opt/corvane/GPNResources.so");
+        EXPECT_EQ(api->loadedPath, NativePath(L"/opt/corvane/GPNResources.so"));
         std::wstring folder;
         EXPECT_TRUE(dll.getCurrentResourcePath(folder));
-        EXPECT_EQ(folder, L"/opt/corvane/");
+        EXPECT_EQ(folder, NativePath(L"/opt/corvane/"));
     }
     EXPECT_EQ(api->freeCalls, 1);  // the destructor unloads
 }
 
 TEST(ResourceDllTest, TheFolderEndsAtTheLastSeparator) {
     struct Case {
-        const wchar_t* modulePath;
-        const wchar_t* loaded;
+        std::wstring modulePath;
+        std::wstring loaded;
     };
     const Case cases[] = {
-        {L"/opt/Glimmerpane.so.d/Glimmerpane.so", L"/opt/Glimmerpane.so.d/GPNResources.so"},
-        {L"/opt/Glimmerpane.so/Glimmerpane.so", L"/opt/Glimmerpane.so/GPNResources.so"},
-        {L"/Glimmerpane.so/x/Glimmerpane.so", L"/Glimmerpane.so/x/GPNResources.so"},
+        {NativePath(L"/opt/Glimmerpane.so.d/Glimmerpane.so"), NativePath(L"/opt/Glimmerpane.so.d/GPNResources.so")},
+        {NativePath(L"/opt/Glimmerpane.so/Glimmerpane.so"), NativePath(L"/opt/Glimmerpane.so/GPNResources.so")},
+        {NativePath(L"/Glimmerpane.so/x/Glimmerpane.so"), NativePath(L"/Glimmerpane.so/x/GPNResources.so")},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::string(c.modulePath, c.modulePath + wcslen(c.modulePath)));
+        SCOPED_TRACE(testing::Message() << std::string(c.modulePath.begin(), c.modulePath.end()));
         auto api = std::make_shared<FakeResourceAPI>();
         api->modulePath = c.modulePath;
         ResourceDll dll(L"Glimmerpane.so", L"GPNResources.so", api);
@@ -58,16 +59,16 @@ TEST(ResourceDllTest, TheFolderEndsAtTheLastSeparator) {
     // The name only inside a folder, not as the file: the module is not where it claims.
     gptest::LogCapture capture;
     auto api = std::make_shared<FakeResourceAPI>();
-    api->modulePath = L"/opt/Glimmerpane.so.d/Other.so";
+    api->modulePath = NativePath(L"/opt/Glimmerpane.so.d/Other.so");
     EXPECT_EQ(ConstructionError(api), "Failed to get resourcePath for Module.");
     EXPECT_TRUE(capture.has(LogSeverity::Warning,
-                            L"File path /opt/Glimmerpane.so.d/Other.so found is not correct for module Glimmerpane.so"));
+                            NativePath(L"File path /opt/Glimmerpane.so.d/Other.so found is not correct for module Glimmerpane.so")));
     EXPECT_TRUE(api->loadedPath.empty());
 }
 
 TEST(ResourceDllTest, LongModulePathsAreReadWhole) {
     auto api = std::make_shared<FakeResourceAPI>();
-    const std::wstring folder = L"/" + std::wstring(400, L'd') + L"/";
+    const std::wstring folder = NativePath(L"/") + std::wstring(400, L'd') + NativePath(L"/");
     api->modulePath = folder + L"Glimmerpane.so";
     ResourceDll dll(L"Glimmerpane.so", L"GPNResources.so", api);
     EXPECT_EQ(api->loadedPath, folder + L"GPNResources.so");
@@ -76,7 +77,7 @@ TEST(ResourceDllTest, LongModulePathsAreReadWhole) {
 struct PathFailure {
     const char* name;
     void (*arrange)(FakeResourceAPI&);
-    const wchar_t* record;  // the specific cause, or null when none is logged
+    std::wstring record;  // the specific cause
 };
 
 TEST(ResourceDllTest, PathFailuresThrowAfterTheirRecords) {
@@ -85,8 +86,8 @@ TEST(ResourceDllTest, PathFailuresThrowAfterTheirRecords) {
          L"Failed to get Module handle 126 for Glimmerpane.so"},
         {"file name unreadable", [](FakeResourceAPI& a) { a.moduleFileNameFails = true; },
          L"Failed to get ModulePath 5 for Module: Glimmerpane.so"},
-        {"name differs in letter case", [](FakeResourceAPI& a) { a.modulePath = L"/opt/corvane/glimmerpane.so"; },
-         L"File path /opt/corvane/glimmerpane.so found is not correct for module Glimmerpane.so"},
+        {"name differs in letter case", [](FakeResourceAPI& a) { a.modulePath = NativePath(L"/opt/corvane/glimmerpane.so"); },
+         NativePath(L"File path /opt/corvane/glimmerpane.so found is not correct for module Glimmerpane.so")},
     };
     for (const PathFailure& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,7 +113,7 @@ TEST(ResourceDllTest, AMissingOrUnloadableLibraryThrowsAfterItsRecords) {
         auto api = std::make_shared<FakeResourceAPI>();
         api->resourceExists = false;
         EXPECT_EQ(ConstructionError(api), "Failed to load Resources.");
-        const auto cause = capture.withMessage(L"/opt/corvane/GPNResources.so doesn't exist. Error 2");
+        const auto cause = capture.withMessage(NativePath(L"/opt/corvane/GPNResources.so doesn't exist. Error 2"));
         ASSERT_EQ(cause.size(), 1u);
         EXPECT_EQ(cause[0].function, L"Vornik::ResourceDll::loadResourceDll");
         EXPECT_EQ(capture.records().size(), 1u);
@@ -123,7 +124,7 @@ TEST(ResourceDllTest, AMissingOrUnloadableLibraryThrowsAfterItsRecords) {
         auto api = std::make_shared<FakeResourceAPI>();
         api->loadFails = true;
         EXPECT_EQ(ConstructionError(api), "Failed to load Resources.");
-        EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Failed to load Resource /opt/corvane/GPNResources.so. Error 193"));
+        EXPECT_TRUE(capture.has(LogSeverity::Warning, NativePath(L"Failed to load Resource /opt/corvane/GPNResources.so. Error 193")));
         EXPECT_EQ(capture.records().size(), 1u);
         EXPECT_EQ(api->freeCalls, 0);  // nothing was loaded, nothing is freed
     }
@@ -155,11 +156,17 @@ TEST(ResourceDllTest, UnloadFailureIsOnlyLogged) {
     EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Failed to unload resource. Error: 6"));
 }
 
+#ifdef _WIN32
+constexpr const wchar_t* kExecutableName = L"gp_unit_tests.exe";
+#else
+constexpr const wchar_t* kExecutableName = L"gp_unit_tests";
+#endif
+
 TEST(ResourceDllTest, RealLibraryBesideTheExecutable) {
     gptest::ScopedEnvironment env;
     env.language("fr_FR.UTF-8");
     // The test executable stands in for the module: GPNResources lies in its folder.
-    ResourceDll dll(L"gp_unit_tests", L"GPNResources.so", nullptr);
+    ResourceDll dll(kExecutableName, glimmerpane::platform::LibraryFileName(L"GPNResources").c_str(), nullptr);
     std::wstring text;
     ASSERT_TRUE(dll.getResourceString(206, text));
     EXPECT_EQ(text, L"En danger");
@@ -171,7 +178,7 @@ TEST(ResourceDllTest, RealLibraryBesideTheExecutable) {
 
 TEST(ResourceDllTest, RealPlatformWithoutTheLibraryThrows) {
     gptest::LogCapture capture;
-    EXPECT_THROW(ResourceDll(L"gp_unit_tests", L"NoSuchResources.so", nullptr), ModuleException);
+    EXPECT_THROW(ResourceDll(kExecutableName, L"NoSuchResources.so", nullptr), ModuleException);
     EXPECT_EQ(capture.containing(L"NoSuchResources.so doesn't exist. Error 2").size(), 1u);
 }
 

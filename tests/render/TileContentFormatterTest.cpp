@@ -1,6 +1,9 @@
 // Tests of the viewer payload built around rendered tiles.
 #include <gtest/gtest.h>
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include "platform/DynamicLibrary.h"
 
 #include "render/JSONParser.h"
@@ -79,6 +82,28 @@ TEST(TileContentFormatter, QuotesAndLineBreaksAreEscapedOnOneLine) {
     std::wstring xml;
     ASSERT_TRUE(tiles.at(0).getString(L"xml", xml));
     EXPECT_EQ(xml, L"<text a=\"b\">line\r\nnext\\</text>");
+}
+
+// The payload is written without RapidJSON's writer; its strings must still come out exactly
+// as that writer writes them, for every character class it treats apart.
+TEST(TileContentFormatter, EscapesExactlyAsTheJsonWriter) {
+    std::wstring xml;
+    for (wchar_t c = 0; c < 0x80; ++c) xml.push_back(c);
+    for (const wchar_t c : {0x80, 0xFF, 0x100, 0x2028, 0xD800, 0xFFFF}) xml.push_back(static_cast<wchar_t>(c));
+    if constexpr (sizeof(wchar_t) == 4) {
+        for (const uint32_t c : {0x10000u, 0x10FFFFu, 0x110000u, 0xFFFFFFFFu}) xml.push_back(static_cast<wchar_t>(c));
+    }
+    xml += L"<a b=\"\\\"\">";
+    rapidjson::GenericStringBuffer<JSONParser::Encoding> expected;
+    rapidjson::Writer<decltype(expected), JSONParser::Encoding, JSONParser::Encoding> writer(expected);
+    writer.String(xml.data(), static_cast<rapidjson::SizeType>(xml.size()));
+
+    TileContentFormatter formatter(std::make_shared<ScriptedPlaceHolders>(std::vector<TileContent>{}, xml));
+    std::wstring payload;
+    ASSERT_TRUE(formatter.getTilesPayload({SECURE, AT_RISK}, ProcState{}, payload));
+    const std::wstring quoted(expected.GetString(), expected.GetSize() / sizeof(wchar_t));
+    EXPECT_EQ(payload, LR"({"viewer_payload":{"tiles":[{"xml":)" + quoted + LR"(},{"xml":)" + quoted +
+                           LR"(}],"clear_existing":true},"viewer_type":"corvane-uwp-live-tile"})");
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
-// CommandRun.h - runs a shell command line for a test and keeps what it printed.
+// CommandRun.h - runs a command line through the platform's shell for a test and keeps
+// what it printed.
 //
-// The command gets no standard input; add "2>&1" to keep its errors too. The shell is the
-// platform's (platform/Shell.h).
+// Tests write their command lines the sh way (words split at spaces, '...' and "..." group a
+// word, a backslash escapes the next character outside single quotes); ShellLine re-quotes
+// each word for the platform's shell (platform/Shell.h), so the same line runs under cmd on
+// Windows. Redirections stay with the caller: kNoInput, "2>&1" and "< file" mean the same in
+// both shells.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace gptest {
 
@@ -14,5 +20,19 @@ struct CommandRun {
 };
 
 CommandRun RunCommand(const std::string& commandLine);
+
+// The words of a line written the sh way (see above).
+std::vector<std::string> ShellWords(std::string_view line);
+
+// The program (a path in the build tree) and the words of `arguments`, each quoted for the
+// platform's shell.
+std::string ShellLine(const std::string& program, std::string_view arguments);
+
+// Standard input from nowhere.
+#ifdef _WIN32
+inline constexpr const char* kNoInput = "<NUL";
+#else
+inline constexpr const char* kNoInput = "</dev/null";
+#endif
 
 }  // namespace gptest

@@ -25,8 +25,12 @@ void* TestLibrary::symbol(const char* name) const {
     return platform::FindSymbol(handle_, name, &code);
 }
 
-bool TestLibrary::unload() {
+bool TestLibrary::unload(bool handTablesBack) {
     if (handle_ == nullptr) return false;
+    if (auto releaseObject = function<ReleaseObjectFn>("ReleaseObject"); releaseObject && handTablesBack) {
+        for (void* table : created_) releaseObject(table);
+    }
+    created_.clear();
     void* handle = handle_;
     handle_ = nullptr;
     return platform::UnloadSharedLibrary(handle);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace gptest {
 
@@ -37,18 +38,24 @@ public:
     }
     // CreateObject(version) as the library's table type; null without CreateObject or when
     // the library refuses the version.
+    // The table is handed back through ReleaseObject before the library is unloaded, as a
+    // host does (the bus library stops its threads there, outside the loader's lock).
     template <class Table>
     const Table* create(uint32_t frameworkVersion = 1006000) const {
         auto createObject = function<CreateObjectFn>("CreateObject");
-        return createObject ? static_cast<const Table*>(createObject(frameworkVersion)) : nullptr;
+        void* table = createObject ? createObject(frameworkVersion) : nullptr;
+        if (table) created_.push_back(table);
+        return static_cast<const Table*>(table);
     }
 
-    // Unloads now; true when the loader did. Later calls (and the destructor) do nothing.
-    bool unload();
+    // Hands the created tables back (unless told not to, as a careless host would) and
+    // unloads now; true when the loader unloaded. Later calls (and the destructor) do nothing.
+    bool unload(bool handTablesBack = true);
 
 private:
     void* handle_ = nullptr;
     std::string error_;
+    mutable std::vector<void*> created_;
 };
 
 }  // namespace gptest

@@ -559,21 +559,12 @@ private:
     uint32_t RunAtomically(const std::function<uint32_t()>& body) override {
         if (InBatch()) return body();  // already inside one: it becomes part of it
         std::lock_guard one(batchMutex_);
-        std::shared_ptr<Env> e;
-        if (uint32_t s = Acquire(&e); s != kErrorSuccess) return s;
-        if (e->readOnly) return kErrorAccessDenied;
-        for (int attempt = 0; attempt < 40; ++attempt) {
-            std::shared_lock lock(e->resize);
-            MDB_txn* txn = nullptr;
-            int rc = mdb_txn_begin(e->env, nullptr, 0, &txn);
-            if (rc == MDB_MAP_RESIZED) {
-                lock.unlock();
-                AdoptNewSize(*e);
-                continue;
-            }
-            if (rc != MDB_SUCCESS) return FromLmdb(rc);
+        // One write transaction whose body is the caller's: every change inside it becomes a
+        // nested transaction of this one (Write), and a change that did not fit makes Write
+        // grow the map and run the whole body again.
+        return Write([&](MDB_txn* txn, Env& e) -> uint32_t {
             batchTxn_ = txn;
-            batchEnv_ = e.get();
+            batchEnv_ = &e;
             batchMapFull_ = false;
             batchThread_ = std::this_thread::get_id();
             uint32_t status = kErrorSuccess;
@@ -581,28 +572,12 @@ private:
                 status = body();
             } catch (...) {
                 EndBatch();
-                mdb_txn_abort(txn);
                 throw;
             }
             const bool mapFull = batchMapFull_;
             EndBatch();
-            if (mapFull) {
-                // Some change did not fit: drop everything, grow the map, run the body again.
-                mdb_txn_abort(txn);
-                lock.unlock();
-                std::unique_lock grow(e->resize);
-                MDB_envinfo info{};
-                mdb_env_info(e->env, &info);
-                if (mdb_env_set_mapsize(e->env, info.me_mapsize * 2) != MDB_SUCCESS) return kErrorDiskFull;
-                continue;
-            }
-            if (status != kErrorSuccess) {
-                mdb_txn_abort(txn);
-                return status;
-            }
-            return FromLmdb(mdb_txn_commit(txn));
-        }
-        return kErrorDiskFull;
+            return mapFull ? kMapFull : status;
+        });
     }
 
     bool InBatch() const { return batchThread_.load() == std::this_thread::get_id(); }
@@ -677,7 +652,13 @@ private:
                 continue;
             }
             if (rc != MDB_SUCCESS) return FromLmdb(rc);
-            uint32_t status = body(txn, *e);
+            uint32_t status = kErrorSuccess;
+            try {
+                status = body(txn, *e);
+            } catch (...) {
+                mdb_txn_abort(txn);  // an open write transaction would hold the writer lock for ever
+                throw;
+            }
             if (status == kErrorSuccess) {
                 rc = mdb_txn_commit(txn);
                 status = FromLmdb(rc);

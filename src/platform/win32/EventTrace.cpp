@@ -32,13 +32,13 @@ namespace {
 
 GUID ToGuid(const TraceGuid& g) {
     GUID out;
-    std::memcpy(&out, &g, sizeof out);
+    std::memcpy(static_cast<void*>(&out), &g, sizeof out);
     return out;
 }
 
 TraceGuid FromGuid(const GUID& g) {
     TraceGuid out;
-    std::memcpy(&out, &g, sizeof out);
+    std::memcpy(static_cast<void*>(&out), &g, sizeof out);
     return out;
 }
 

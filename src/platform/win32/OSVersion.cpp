@@ -22,7 +22,7 @@ bool IsWow64() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
     if (kernel == nullptr) return false;
-    auto fn = reinterpret_cast<IsWow64ProcessFn>(GetProcAddress(kernel, "IsWow64Process"));
+    auto fn = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
     BOOL wow64 = FALSE;
     return fn != nullptr && fn(GetCurrentProcess(), &wow64) && wow64;
 }

@@ -6,8 +6,8 @@
 // The store honours the folder it is opened for, as the POSIX one does: the system registry
 // belongs to the machine's own prefix (%ProgramData%\Glimmerpane\registry, no
 // GLIMMERPANE_PREFIX); any other folder gets a registry of its own, whose two hive roots
-// are the keys HKEY_CURRENT_USER\Software\Glimmerpane\Registries\<hash of the folder>\
-// HKEY_LOCAL_MACHINE and ...\HKEY_CURRENT_USER. The predefined handles given to such a store
+// are the keys HKEY_CURRENT_USER\Software\Glimmerpane\Registries\<hash of the folder>
+// \HKEY_LOCAL_MACHINE and ...\HKEY_CURRENT_USER. The predefined handles given to such a store
 // stand for those keys, so tests and other prefixes never see each other's keys or the
 // machine's. The keys outlive the store (another process may open the same folder, as the
 // reg command does); deleting the folder does not delete them.
@@ -41,7 +41,7 @@ RegDeleteKeyExWFn DeleteKeyEx() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (HMODULE advapi = GetModuleHandleW(L"Advapi32.dll")) {
-            function = reinterpret_cast<RegDeleteKeyExWFn>(GetProcAddress(advapi, "RegDeleteKeyExW"));
+            function = reinterpret_cast<RegDeleteKeyExWFn>(reinterpret_cast<void (*)()>(GetProcAddress(advapi, "RegDeleteKeyExW")));
         }
     });
     return function;
