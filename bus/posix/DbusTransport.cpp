@@ -312,7 +312,7 @@ private:
     // call, everything sent before has been routed.
     void settle() {
         sd_bus_message* reply = nullptr;
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{};  // SD_BUS_ERROR_NULL, which is a C compound literal
         sd_bus_message* call = nullptr;
         if (sd_bus_message_new_method_call(bus_, &call, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                            "org.freedesktop.DBus.Peer", "Ping") >= 0) {
