@@ -91,7 +91,10 @@ int RunPublishCommand(const std::vector<std::string>& args) {
         return Fail(1, "publish: " + bus.error());
     ModuleStatus status = 0;
     void* handle = bus.open(&status);
-    if (handle == nullptr) return Fail(1, "publish: the bus refused a handle: " + DescribeStatus(status));
+    if (handle == nullptr) {
+        return Fail(1, "publish: the bus refused a handle: " + DescribeStatus(status) +
+                           (status == 0x80000013 ? " (no bus at the address GLIMMERPANE_BUS names)" : ""));
+    }
     status = bus.publish(handle, base::WideFromUtf8(args[0]), L"glimmerpane",
                          base::WideFromUtf8(args.size() > 1 ? args[1] : std::string()));
     if (status != 0) return Fail(1, "publish: " + args[0] + " refused: " + DescribeStatus(status));

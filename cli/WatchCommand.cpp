@@ -182,7 +182,10 @@ int RunWatch(const std::vector<std::string>& args) {
         return Fail(1, "watch: " + bus.error());
     ModuleStatus status = 0;
     void* handle = bus.open(&status);
-    if (handle == nullptr) return Fail(1, "watch: the bus refused a handle: " + DescribeStatus(status));
+    if (handle == nullptr) {
+        return Fail(1, "watch: the bus refused a handle: " + DescribeStatus(status) +
+                           (status == 0x80000013 ? " (no bus at the address GLIMMERPANE_BUS names)" : ""));
+    }
     LatestPayload latest;
     // Withdrawn before `latest` goes: the handle is closed at the end of this function.
     struct CloseAtEnd {
