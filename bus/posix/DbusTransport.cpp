@@ -5,11 +5,7 @@
 // Everything that arrives is published into the local broker from that thread, in arrival
 // order, so the broker's per-subscription order and its withdrawal guarantees hold as they
 // do in-process.
-#include <poll.h>
 #include <systemd/sd-bus.h>
-#include <time.h>
-#include <unistd.h>
-#include <fcntl.h>
 
 #include <atomic>
 #include <cerrno>
@@ -29,6 +25,7 @@
 #include "base/Utf.h"
 #include "etwlogging/LogCall.h"
 #include "module/ModuleStatus.h"
+#include "platform/DescriptorWait.h"
 
 namespace BusBroker {
 
@@ -105,8 +102,6 @@ public:
     ~Link() override {
         stop();
         if (bus_) sd_bus_flush_close_unref(bus_);
-        if (wake_[0] >= 0) ::close(wake_[0]);
-        if (wake_[1] >= 0) ::close(wake_[1]);
     }
 
     bool connect(std::string* error) {
@@ -134,10 +129,7 @@ public:
             *error = std::string("cannot add the match rules: ") + std::strerror(-r);
             return false;
         }
-        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-            *error = std::string("no wake-up pipe: ") + std::strerror(errno);
-            return false;
-        }
+        if (!waiter_.open(error)) return false;
         Outgoing hello;
         hello.kind = Outgoing::Hello;
         outgoing_.push_back(std::move(hello));
@@ -241,11 +233,7 @@ private:
         wake();
     }
 
-    void wake() {
-        if (wake_[1] < 0) return;
-        const char byte = 0;
-        [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);  // a full pipe wakes as well
-    }
+    void wake() { waiter_.wake(); }
 
     bool ownMatches(const std::wstring& name) {
         std::lock_guard lock(mutex_);
@@ -288,21 +276,12 @@ private:
                 std::lock_guard lock(mutex_);
                 if (stopping_) continue;  // flushes at the top
             }
-            pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(sd_bus_get_events(bus_)), 0},
-                             {wake_[0], POLLIN, 0}};
-            uint64_t until = 0;
-            int timeout = -1;
-            if (sd_bus_get_timeout(bus_, &until) >= 0 && until != UINT64_MAX) {
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
-                timeout = until <= nowUs ? 0 : static_cast<int>((until - nowUs + 999) / 1000);
-            }
-            if (::poll(fds, 2, timeout) < 0 && errno != EINTR) return lose(L"waiting", -errno);
-            if (fds[1].revents & POLLIN) {
-                char drain[64];
-                while (::read(wake_[0], drain, sizeof drain) > 0) {
-                }
+            uint64_t until = UINT64_MAX;  // sd-bus's deadline, on the monotonic clock
+            if (sd_bus_get_timeout(bus_, &until) < 0) until = UINT64_MAX;
+            const int events = sd_bus_get_events(bus_);
+            if (events < 0) return lose(L"waiting", events);
+            if (int r = waiter_.wait(sd_bus_get_fd(bus_), static_cast<short>(events), until); r < 0) {
+                return lose(L"waiting", r);
             }
         }
     }
@@ -506,7 +485,7 @@ private:
     const DbusOptions options_;
     sd_bus* bus_ = nullptr;
     std::string self_;
-    int wake_[2] = {-1, -1};
+    glimmerpane::platform::DescriptorWait waiter_;
     Broker* broker_ = nullptr;
     void* inject_ = nullptr;
     std::thread thread_;
