@@ -136,7 +136,8 @@ public:
         std::unique_lock lock(mutex_);
         if (ModuleStatus status = checkHandle(handle); status != 0) return status;
         if ((record->header.flags & FLAG_REPLY) != 0) {
-            auto found = replies_.find(record->header.replyInfo);
+            const uint64_t replyInfo = record->header.replyInfo;  // a copy: the packed field may be misaligned
+            auto found = replies_.find(replyInfo);
             if (found == replies_.end()) {
                 GP_LOG_WARNING(kSource, L"BusBroker::Broker::publish",
                                L"Reply %ls for no outstanding request (replyInfo %llu) dropped.", record->name.c_str(),
