@@ -2,9 +2,14 @@
 #include "render/TileContentFormatter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string_view>
 #include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "etwlogging/LogCall.h"
 #include "platform/LanguageIds.h"
@@ -18,15 +23,51 @@ bool NeedsEscape(wchar_t c) {
     return unit < 0x20 || unit == L'"' || unit == L'\\';
 }
 
+constexpr size_t kBlock = 8;
+
+// Bit k is set when from[k] needs an escape, for the eight characters from on. SSE2 is part
+// of every x86-64 processor; elsewhere the plain loop does the same.
+unsigned EscapeMask(const wchar_t* from) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(wchar_t) == 4) {
+        // Signed compares: a unit at or above 2^31 is no control character, hence the > -1.
+        const auto hits = [](__m128i v) {
+            const __m128i control =
+                _mm_and_si128(_mm_cmplt_epi32(v, _mm_set1_epi32(0x20)), _mm_cmpgt_epi32(v, _mm_set1_epi32(-1)));
+            const __m128i quoteOrBackslash =
+                _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(L'"')), _mm_cmpeq_epi32(v, _mm_set1_epi32(L'\\')));
+            return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(control, quoteOrBackslash))));
+        };
+        return hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))) |
+               hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4))) << 4;
+    } else {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        // A unit at most 0x1F saturates to zero.
+        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x1F)), _mm_setzero_si128());
+        const __m128i quoteOrBackslash =
+            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'"')), _mm_cmpeq_epi16(v, _mm_set1_epi16(L'\\')));
+        const __m128i hits = _mm_or_si128(control, quoteOrBackslash);
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(hits, _mm_setzero_si128()))) & 0xFFu;
+    }
+#else
+    unsigned mask = 0;
+    for (size_t k = 0; k < kBlock; ++k) mask |= (NeedsEscape(from[k]) ? 1u : 0u) << k;
+    return mask;
+#endif
+}
+
 // Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
 // source and target): quote, backslash and the controls below U+0020 are escaped (\b \t \n
 // \f \r, else \u00XX in upper-case hex), everything else is copied as it is. The buffer is
 // sized once for every character escaped in two (what a tile's quotes need); only a \u00XX
-// escape can need more, and then it grows. Blocks of eight without an escape are tested and
-// copied whole (the compiler makes vector compares and moves of them).
+// escape can need more, and then it grows. The text is tested eight characters at a time:
+// the block is copied whole, and when it holds an escape the copy counts only up to the
+// first one, and the next block starts right after it. A tile's XML has a quote every
+// dozen characters or so, so most blocks hold one. The whole-block copy may write past
+// what it counts, never past the buffer: the room left is always at least twice the
+// characters still to write.
 void AppendJsonString(std::wstring& out, std::wstring_view text) {
     static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    constexpr size_t kBlock = 8;
     size_t at = out.size();
     out.resize(at + 2 + 2 * text.size());
     wchar_t* p = out.data() + at;
@@ -34,43 +75,37 @@ void AppendJsonString(std::wstring& out, std::wstring_view text) {
     const wchar_t* from = text.data();
     const wchar_t* const end = from + text.size();
     while (from != end) {
-        size_t count = std::min(kBlock, static_cast<size_t>(end - from));
-        if (count == kBlock) {
-            unsigned hit = 0;
-            for (size_t k = 0; k < kBlock; ++k) hit |= NeedsEscape(from[k]) ? 1u : 0u;
-            if (hit == 0) {
-                std::copy_n(from, kBlock, p);
-                from += kBlock;
-                p += kBlock;
-                continue;
-            }
+        if (static_cast<size_t>(end - from) >= kBlock) {
+            const unsigned mask = EscapeMask(from);
+            std::copy_n(from, kBlock, p);
+            const size_t clean = mask == 0 ? kBlock : static_cast<size_t>(std::countr_zero(mask));
+            from += clean;
+            p += clean;
+            if (clean == kBlock) continue;
+        } else if (!NeedsEscape(*from)) {
+            *p++ = *from++;
+            continue;
         }
-        for (; count > 0; --count) {
-            const wchar_t c = *from++;
-            if (!NeedsEscape(c)) {
-                *p++ = c;
-                continue;
-            }
-            *p++ = L'\\';
-            switch (c) {
-                case L'"':
-                case L'\\': *p++ = c; break;
-                case L'\b': *p++ = L'b'; break;
-                case L'\t': *p++ = L't'; break;
-                case L'\n': *p++ = L'n'; break;
-                case L'\f': *p++ = L'f'; break;
-                case L'\r': *p++ = L'r'; break;
-                default: {
-                    // Four more than the two counted for this character; the rest still fits.
-                    at = static_cast<size_t>(p - out.data());
-                    out.resize(out.size() + 4);
-                    p = out.data() + at;
-                    *p++ = L'u';
-                    *p++ = L'0';
-                    *p++ = L'0';
-                    *p++ = kHex[c >> 4];
-                    *p++ = kHex[c & 0xF];
-                }
+        const wchar_t c = *from++;
+        *p++ = L'\\';
+        switch (c) {
+            case L'"':
+            case L'\\': *p++ = c; break;
+            case L'\b': *p++ = L'b'; break;
+            case L'\t': *p++ = L't'; break;
+            case L'\n': *p++ = L'n'; break;
+            case L'\f': *p++ = L'f'; break;
+            case L'\r': *p++ = L'r'; break;
+            default: {
+                // Four more than the two counted for this character; the rest still fits.
+                at = static_cast<size_t>(p - out.data());
+                out.resize(out.size() + 4);
+                p = out.data() + at;
+                *p++ = L'u';
+                *p++ = L'0';
+                *p++ = L'0';
+                *p++ = kHex[c >> 4];
+                *p++ = kHex[c & 0xF];
             }
         }
     }

@@ -205,6 +205,22 @@ TEST(PlaceHoldersTest, TextIsEscapedSoQuotesAmpersandsAndLineBreaksKeepTheXmlWel
     EXPECT_EQ(*text, glimmerpane::base::Utf8FromWide(caption + L"MBWCWB"));
 }
 
+
+// Values are scanned for what to escape a block at a time: each special character at every
+// offset of a value longer than two blocks, and one at its very end, must still be found.
+TEST(PlaceHoldersTest, EscapesASpecialCharacterAtAnyOffsetOfALongValue) {
+    for (const wchar_t special : {L'&', L'<', L'>', L'"', L'\''}) {
+        for (size_t at = 0; at < 20; ++at) {
+            std::wstring caption(20, L'x');
+            caption[at] = special;
+            std::map<uint32_t, std::wstring> strings = SecureStrings(L"[%TILE_MEDIUM_TEXT_CAPTION%]");
+            strings[142] = caption;
+            std::wstring xml;
+            ASSERT_TRUE(Render(strings, xml));
+            EXPECT_EQ(xml, L"[" + escapeXml(caption) + L"]") << "character " << static_cast<int>(special) << " at " << at;
+        }
+    }
+}
 TEST(PlaceHoldersTest, DefaultResourceLibraryNeedsTheModuleLoaded) {
     // The unit tests link the module code statically: no Glimmerpane library is loaded.
     gptest::LogCapture capture;
