@@ -2,6 +2,8 @@
 // becoming U+FFFD instead of an error.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "base/Utf.h"
 
 namespace glimmerpane::base {
@@ -15,6 +17,26 @@ TEST(Utf, RoundTripsKeepEveryCharacter) {
     EXPECT_EQ(units, u"a\u00e9\u20ac\xD83D\xDE00z");
     EXPECT_EQ(WideFromUtf16(units), text);
     EXPECT_EQ(Utf16Length(text), 6u);  // the character above U+FFFF counts two units
+}
+
+// The count is taken four characters at a time: each boundary value at every offset of
+// texts of every length up to three blocks must count what the conversion writes.
+TEST(Utf, Utf16LengthEqualsTheConvertedLengthAtAnyOffset) {
+    std::vector<wchar_t> samples = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0xFFFF)};
+    if constexpr (sizeof(wchar_t) == 4) {
+        for (const uint32_t c : {0x10000u, 0x10FFFFu, 0x110000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu})
+            samples.push_back(static_cast<wchar_t>(c));
+    }
+    for (const wchar_t sample : samples) {
+        for (size_t length = 1; length <= 13; ++length) {
+            for (size_t at = 0; at < length; ++at) {
+                std::wstring text(length, L'x');
+                text[at] = sample;
+                EXPECT_EQ(Utf16Length(text), Utf16FromWide(text).size())
+                    << std::hex << static_cast<uint32_t>(sample) << " at " << std::dec << at << " of " << length;
+            }
+        }
+    }
 }
 
 struct MalformedUtf8 {
