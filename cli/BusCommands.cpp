@@ -8,28 +8,13 @@
 #include "ModuleHost.h"
 #include "Scenario.h"
 #include "base/Utf.h"
-#include "platform/DynamicLibrary.h"
-#include "platform/Environment.h"
 
 namespace glimmerpane::cli {
 namespace {
 
-constexpr uint32_t kFrameworkVersion = 1006000;
-
 const char* const kBusHelp =
     "The bus is the one GLIMMERPANE_BUS names: 'session' for your session's D-Bus, or a D-Bus\n"
     "address (unix:path=/run/user/1000/bus). Unset, BusBroker delivers inside this process only.\n";
-
-// Says so when there is no bus to reach the other processes; the command still runs.
-void WarnWithoutBus(const char* command) {
-    const auto bus = platform::GetEnvironmentValue("GLIMMERPANE_BUS");
-    if (!bus || bus->empty()) {
-        std::fprintf(stderr,
-                     "glimmerpane: warning: %s: GLIMMERPANE_BUS is not set, so no other process sees this "
-                     "(GLIMMERPANE_BUS=session for your session bus)\n",
-                     command);
-    }
-}
 
 int RunHostCommand(const std::vector<std::string>& arguments) {
     if (WantsHelp(arguments)) {
@@ -69,7 +54,7 @@ int RunHostCommand(const std::vector<std::string>& arguments) {
         }
         scenario.steps.clear();
     }
-    WarnWithoutBus("host");
+    WarnWithoutBus("host", "no other process sees this");
     return RunHost(scenario, options);
 }
 
@@ -85,18 +70,13 @@ int RunPublishCommand(const std::vector<std::string>& args) {
     }
     if (args.empty() || args.size() > 2 || args[0].empty() || args[0][0] == '-')
         return Fail(2, "publish: give NAME and optionally JSON (see glimmerpane publish --help)");
-    WarnWithoutBus("publish");
+    WarnWithoutBus("publish", "no other process sees this");
     BusLibrary bus;
-    if (!bus.load(platform::ExecutableFolder() + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion))
-        return Fail(1, "publish: " + bus.error());
-    ModuleStatus status = 0;
-    void* handle = bus.open(&status);
-    if (handle == nullptr) {
-        return Fail(1, "publish: the bus refused a handle: " + DescribeStatus(status) +
-                           (status == 0x80000013 ? " (no bus at the address GLIMMERPANE_BUS names)" : ""));
-    }
-    status = bus.publish(handle, base::WideFromUtf8(args[0]), L"glimmerpane",
-                         base::WideFromUtf8(args.size() > 1 ? args[1] : std::string()));
+    void* handle = nullptr;
+    std::string error;
+    if (!OpenCommandBus(bus, &handle, &error)) return Fail(1, "publish: " + error);
+    const ModuleStatus status = bus.publish(handle, base::WideFromUtf8(args[0]), L"glimmerpane",
+                                            base::WideFromUtf8(args.size() > 1 ? args[1] : std::string()));
     if (status != 0) return Fail(1, "publish: " + args[0] + " refused: " + DescribeStatus(status));
     return 0;
 }

@@ -2,9 +2,12 @@
 #include "BusLibrary.h"
 
 #include <algorithm>
+#include <cstdio>
 
+#include "ModuleHost.h"
 #include "message/Message.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
 #include "base/Utf.h"
 
 namespace glimmerpane::cli {
@@ -67,6 +70,32 @@ ModuleStatus BusLibrary::publish(void* handle, const std::wstring& name, const s
     Vornik::Message message(name.c_str(), sender.c_str(), userData.c_str());
     return functions_->publish(handle, message.getHeader(), message.getName().c_str(), message.getSender().c_str(),
                                message.getUserData().c_str());
+}
+
+void WarnWithoutBus(const char* command, const char* consequence) {
+    const auto bus = platform::GetEnvironmentValue("GLIMMERPANE_BUS");
+    if (!bus || bus->empty()) {
+        std::fprintf(stderr,
+                     "glimmerpane: warning: %s: GLIMMERPANE_BUS is not set, so %s "
+                     "(GLIMMERPANE_BUS=session for your session bus)\n",
+                     command, consequence);
+    }
+}
+
+bool OpenCommandBus(BusLibrary& bus, void** handle, std::string* error) {
+    constexpr uint32_t kFrameworkVersion = 1006000;
+    if (!bus.load(platform::ExecutableFolder() + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion)) {
+        *error = bus.error();
+        return false;
+    }
+    ModuleStatus status = 0;
+    *handle = bus.open(&status);
+    if (*handle == nullptr) {
+        *error = "the bus refused a handle: " + DescribeStatus(status) +
+                 (status == 0x80000013 ? " (no bus at the address GLIMMERPANE_BUS names)" : "");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace glimmerpane::cli

@@ -43,4 +43,14 @@ private:
     std::string error_;
 };
 
+// For the commands that speak on the bus from outside a module host (publish, watch).
+
+// Warns on standard error, for command, when GLIMMERPANE_BUS names no bus: then nothing
+// reaches or leaves this process, which consequence says in the command's words.
+void WarnWithoutBus(const char* command, const char* consequence);
+
+// Loads BusBroker from beside this executable and opens a handle on it. False with *error
+// saying why (without the command's name) when either fails.
+bool OpenCommandBus(BusLibrary& bus, void** handle, std::string* error);
+
 }  // namespace glimmerpane::cli

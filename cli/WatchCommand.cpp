@@ -28,7 +28,6 @@
 namespace glimmerpane::cli {
 namespace {
 
-constexpr uint32_t kFrameworkVersion = 1006000;
 constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
 using Clock = std::chrono::steady_clock;
 
@@ -171,21 +170,12 @@ int RunWatch(const std::vector<std::string>& args) {
             return Fail(2, "watch: unexpected argument '" + args[i] + "' (see glimmerpane watch --help)");
         }
     }
-    const auto busName = platform::GetEnvironmentValue("GLIMMERPANE_BUS");
-    if (!busName || busName->empty()) {
-        std::fprintf(stderr, "glimmerpane: warning: watch: GLIMMERPANE_BUS is not set, so no other process's "
-                             "tiles can arrive (GLIMMERPANE_BUS=session for your session bus)\n");
-    }
+    WarnWithoutBus("watch", "no other process's tiles can arrive");
     platform::InstallInterruptFlag();
     BusLibrary bus;
-    if (!bus.load(platform::ExecutableFolder() + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion))
-        return Fail(1, "watch: " + bus.error());
-    ModuleStatus status = 0;
-    void* handle = bus.open(&status);
-    if (handle == nullptr) {
-        return Fail(1, "watch: the bus refused a handle: " + DescribeStatus(status) +
-                           (status == 0x80000013 ? " (no bus at the address GLIMMERPANE_BUS names)" : ""));
-    }
+    void* handle = nullptr;
+    std::string error;
+    if (!OpenCommandBus(bus, &handle, &error)) return Fail(1, "watch: " + error);
     LatestPayload latest;
     // Withdrawn before `latest` goes: the handle is closed at the end of this function.
     struct CloseAtEnd {

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "platform/DynamicLibrary.h"
-#include "render/TestEnvironment.h"
+#include "support/BusHeader.h"
+#include "support/TestEnvironment.h"
 #include "support/TestLibrary.h"
 
 namespace {
@@ -71,15 +72,6 @@ uint32_t OnReply(void* context, uint64_t replyIndex, const MessageHeader* header
     return 0;
 }
 
-MessageHeader NewHeader() {
-    MessageHeader header{};
-    header.marker = 1;
-    header.headerVersion = 2;
-    header.ext1 = 11;
-    header.ext2 = 8;
-    return header;
-}
-
 class BusBrokerLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -127,7 +119,7 @@ TEST_F(BusBrokerLibrary, PublishSubscribeAndRequestRoundTripThroughTheTable) {
     ASSERT_NE(table_->subscribe(service, &responder, &OnMessage, L"svc.echo"), 0u);
     EXPECT_EQ(table_->subscribeFilter(client, &filtered, &OnMessage, L"(unclosed"), 0u);
 
-    MessageHeader header = NewHeader();
+    MessageHeader header = gptest::NewBusHeader();
     ASSERT_EQ(table_->publish(service, &header, L"status.firewall", L"fw", L"{\"on\":true}"), kSuccess);
     ASSERT_EQ(table_->publish(service, &header, L"status.dat", L"dat", L"{}"), kSuccess);
     ASSERT_TRUE(exact.waitFor(1));
@@ -161,7 +153,7 @@ TEST_F(BusBrokerLibrary, HandingBackTheLastTableWithdrawsWhatIsStillOpen) {
     ASSERT_EQ(second, table_);
     void* handle = nullptr;
     ASSERT_EQ(table_->open(&handle), kSuccess);
-    MessageHeader header = NewHeader();
+    MessageHeader header = gptest::NewBusHeader();
     releaseObject(second);  // another holder remains
     EXPECT_EQ(table_->publish(handle, &header, L"n", L"s", L""), kSuccess);
     releaseObject(const_cast<MessageBusFunctions*>(table_));  // the last one
@@ -178,7 +170,7 @@ void UnloadWithWorkInFlight(gptest::TestLibrary& library, const MessageBusFuncti
     ASSERT_EQ(table->open(&handle), kSuccess);
     Mailbox box, replies;
     ASSERT_NE(table->subscribe(handle, &box, &OnMessage, L"flood"), 0u);
-    MessageHeader header = NewHeader();
+    MessageHeader header = gptest::NewBusHeader();
     ASSERT_EQ(table->request(handle, 1, &replies, &OnReply, &header, L"flood", L"s", L"", 0xFFFFFFFF), kSuccess);
     for (int i = 0; i < 500; ++i) ASSERT_EQ(table->publish(handle, &header, L"flood", L"s", L"x"), kSuccess);
     ASSERT_TRUE(box.waitFor(1));

@@ -2,7 +2,6 @@
 // import/export round trips and clear refusals of bad arguments and bad files.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>

@@ -11,7 +11,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/LanguageIds.h"
 #include "platform/MuiResourceLoader.h"
-#include "render/TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "support/TempRegistry.h"
 #include "base/Utf.h"
 

@@ -9,7 +9,7 @@
 
 #include "render/FakeResources.h"
 #include "render/PlaceholderScanner.h"
-#include "render/TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "support/RecordingLogger.h"
 #include "base/Utf.h"
 

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "platform/LanguageIds.h"
-#include "render/TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "render/TileCatalogue.h"
 
 namespace glimmerpane::resources {

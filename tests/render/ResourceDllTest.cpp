@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "module/ModuleException.h"
+#include "platform/DynamicLibrary.h"
 #include "render/FakeResources.h"
-#include "render/TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "support/RecordingLogger.h"
 
 namespace Vornik {
@@ -156,17 +159,16 @@ TEST(ResourceDllTest, UnloadFailureIsOnlyLogged) {
     EXPECT_TRUE(capture.has(LogSeverity::Warning, L"Failed to unload resource. Error: 6"));
 }
 
-#ifdef _WIN32
-constexpr const wchar_t* kExecutableName = L"gp_unit_tests.exe";
-#else
-constexpr const wchar_t* kExecutableName = L"gp_unit_tests";
-#endif
+// The test executable's file name, as the loader knows it ("gp_unit_tests.exe" on Windows).
+std::wstring ExecutableName() {
+    return std::filesystem::path(glimmerpane::platform::ExecutablePath()).filename().wstring();
+}
 
 TEST(ResourceDllTest, RealLibraryBesideTheExecutable) {
     gptest::ScopedEnvironment env;
     env.language("fr_FR.UTF-8");
     // The test executable stands in for the module: GPNResources lies in its folder.
-    ResourceDll dll(kExecutableName, glimmerpane::platform::LibraryFileName(L"GPNResources").c_str(), nullptr);
+    ResourceDll dll(ExecutableName().c_str(), glimmerpane::platform::LibraryFileName(L"GPNResources").c_str(), nullptr);
     std::wstring text;
     ASSERT_TRUE(dll.getResourceString(206, text));
     EXPECT_EQ(text, L"En danger");
@@ -178,7 +180,7 @@ TEST(ResourceDllTest, RealLibraryBesideTheExecutable) {
 
 TEST(ResourceDllTest, RealPlatformWithoutTheLibraryThrows) {
     gptest::LogCapture capture;
-    EXPECT_THROW(ResourceDll(kExecutableName, L"NoSuchResources.so", nullptr), ModuleException);
+    EXPECT_THROW(ResourceDll(ExecutableName().c_str(), L"NoSuchResources.so", nullptr), ModuleException);
     EXPECT_EQ(capture.containing(L"NoSuchResources.so doesn't exist. Error 2").size(), 1u);
 }
 

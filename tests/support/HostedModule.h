@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "render/TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "support/FakeBus.h"
 #include "support/TempRegistry.h"
 #include "support/TestLibrary.h"

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/BusHeader.h"
+
 namespace {
 
 const MessageBusFunctions* g_bus = nullptr;
@@ -36,15 +38,6 @@ std::string Narrow(const wchar_t* text) {
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-MessageHeader NewHeader() {
-    MessageHeader header{};
-    header.marker = 1;
-    header.headerVersion = 2;
-    header.ext1 = 11;
-    header.ext2 = 8;
-    return header;
-}
-
 uint32_t OnMessage(void* context, const MessageHeader*, const wchar_t*, const wchar_t*, const wchar_t* userData) {
     std::lock_guard lock(g_printing);
     std::printf("%d %s\n", static_cast<int>(reinterpret_cast<intptr_t>(context)), Narrow(userData).c_str());
@@ -53,7 +46,7 @@ uint32_t OnMessage(void* context, const MessageHeader*, const wchar_t*, const wc
 }
 
 uint32_t OnRequest(void*, const MessageHeader* header, const wchar_t* name, const wchar_t*, const wchar_t* userData) {
-    MessageHeader reply = NewHeader();
+    MessageHeader reply = gptest::NewBusHeader();
     reply.flags = 1;  // FLAG_REPLY
     reply.replyInfo = header->replyInfo;
     const std::wstring answer = L"re:" + std::wstring(userData);
@@ -126,7 +119,7 @@ int main(int argc, char** argv) {
         const int count = std::atoi(argv[4]);
         ModuleStatus status = 0;
         for (int i = 0; i < count && status == 0; ++i) {
-            MessageHeader header = NewHeader();
+            MessageHeader header = gptest::NewBusHeader();
             status = g_bus->publish(g_handle, &header, name.c_str(), L"bus_peer", std::to_wstring(i).c_str());
         }
         std::printf("done 0x%08x\n", status);
@@ -136,7 +129,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         ModuleStatus status = 0;
         for (int i = 0; status == 0; ++i) {
-            MessageHeader header = NewHeader();
+            MessageHeader header = gptest::NewBusHeader();
             status = g_bus->publish(g_handle, &header, name.c_str(), L"bus_peer", std::to_wstring(i).c_str());
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -145,7 +138,7 @@ int main(int argc, char** argv) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         ModuleStatus status = 0;
         do {
-            MessageHeader header = NewHeader();
+            MessageHeader header = gptest::NewBusHeader();
             status = g_bus->request(g_handle, 1, nullptr, OnReply, &header, name.c_str(), L"bus_peer", L"q",
                                     static_cast<uint32_t>(std::atoi(argv[4])));
             if (status == 0x8000000E) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -1,4 +1,4 @@
-// TestEnvironment.h - helpers of the render and platform tests: scoped environment
+// TestEnvironment.h - helpers of the tests: scoped environment
 // variables and the folders of the test libraries.
 #pragma once
 
