@@ -1,6 +1,15 @@
 // Utf.cpp - conversions between wide strings, UTF-8 and UTF-16.
 #include "base/Utf.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace glimmerpane::base {
 
 namespace {
@@ -129,26 +138,47 @@ std::wstring WideFromUtf16(std::u16string_view utf16) {
     return out;
 }
 
-// GCC vectorises at -O2 only loops without a remainder; this one has to be, since every
-// payload is counted on its way to the bus.
-#if defined(__GNUC__) && !defined(__clang__)
-__attribute__((optimize("tree-vectorize", "vect-cost-model=cheap")))
-#endif
+// Every payload is counted on its way to the bus (by the module and again by the bus
+// library), so where SSE2 is there (every x86-64 processor) the count takes sixteen
+// characters per step in four independent sums; the compiler's own vectorisation of the
+// plain loop ran at about half that speed.
 size_t Utf16Length(std::wstring_view wide) {
     if constexpr (sizeof(wchar_t) == 2) return wide.size();
     // What ForEachCodePoint would count, without a branch per character: U+10000..U+10FFFF
     // take a surrogate pair, everything else one unit (a lone surrogate or a value beyond
-    // U+10FFFF becomes U+FFFD). 32-bit sums per block keep the vector lanes narrow.
-    size_t pairs = 0;
-    constexpr size_t kBlock = size_t{1} << 20;
-    for (size_t at = 0; at < wide.size(); at += kBlock) {
-        const std::wstring_view block = wide.substr(at, kBlock);
-        uint32_t blockPairs = 0;
-        for (const wchar_t c : block) {
-            const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
-            blockPairs += unit - 0x10000u < 0x100000u ? 1u : 0u;
+    // U+10FFFF becomes U+FFFD).
+    size_t pairs = 0, at = 0;
+#if defined(__SSE2__)
+    // unit - 0x10000 < 0x100000 compared as unsigned numbers: SSE2 compares signed, so both
+    // sides have their sign bit flipped. A true compare is -1, so each lane counts down;
+    // runs of 2^20 steps keep the 32-bit lanes far from overflow.
+    constexpr size_t kStep = 16, kStepsPerRun = size_t{1} << 20;
+    const __m128i offset = _mm_set1_epi32(0x10000), sign = _mm_set1_epi32(INT32_MIN);
+    const __m128i limit = _mm_xor_si128(_mm_set1_epi32(0x100000), sign);
+    const auto pairMask = [&](const wchar_t* from) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        return _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(units, offset), sign), limit);
+    };
+    while (wide.size() - at >= kStep) {
+        const size_t runEnd = at + std::min(kStepsPerRun, (wide.size() - at) / kStep) * kStep;
+        __m128i a = _mm_setzero_si128(), b = a, c = a, d = a;
+        for (const wchar_t* p = wide.data() + at; at < runEnd; at += kStep, p += kStep) {
+            a = _mm_sub_epi32(a, pairMask(p));
+            b = _mm_sub_epi32(b, pairMask(p + 4));
+            c = _mm_sub_epi32(c, pairMask(p + 8));
+            d = _mm_sub_epi32(d, pairMask(p + 12));
         }
-        pairs += blockPairs;
+        alignas(16) uint32_t lanes[4][4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), a);
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), b);
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2]), c);
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[3]), d);
+        for (const auto& lane : lanes) pairs += size_t{lane[0]} + lane[1] + lane[2] + lane[3];
+    }
+#endif
+    for (; at < wide.size(); ++at) {
+        const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[at]));
+        pairs += unit - 0x10000u < 0x100000u ? 1u : 0u;
     }
     return wide.size() + pairs;
 }

@@ -19,8 +19,9 @@ TEST(Utf, RoundTripsKeepEveryCharacter) {
     EXPECT_EQ(Utf16Length(text), 6u);  // the character above U+FFFF counts two units
 }
 
-// The count is taken four characters at a time: each boundary value at every offset of
-// texts of every length up to three blocks must count what the conversion writes.
+// The count is taken sixteen characters at a time: each boundary value at every offset of
+// texts of every length up to two steps of sixteen and a tail must count what the conversion
+// writes.
 TEST(Utf, Utf16LengthEqualsTheConvertedLengthAtAnyOffset) {
     std::vector<wchar_t> samples = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0xFFFF)};
     if constexpr (sizeof(wchar_t) == 4) {
@@ -28,7 +29,7 @@ TEST(Utf, Utf16LengthEqualsTheConvertedLengthAtAnyOffset) {
             samples.push_back(static_cast<wchar_t>(c));
     }
     for (const wchar_t sample : samples) {
-        for (size_t length = 1; length <= 13; ++length) {
+        for (size_t length = 1; length <= 37; ++length) {
             for (size_t at = 0; at < length; ++at) {
                 std::wstring text(length, L'x');
                 text[at] = sample;
