@@ -59,9 +59,7 @@ ModuleStatus ProcessBroker::publish(void* handle, const MessageHeader* header, c
                                     const wchar_t* sender, const wchar_t* userData) {
     Broker* b = broker();
     if (!b) return MODULE_STATUS_APP_SERVICE_UNAVAILABLE;
-    if (transport_ && header && name && sender && userData) {
-        if (ModuleStatus status = transport_->admit(name, sender, userData); status != 0) return status;
-    }
+    if (ModuleStatus status = admit(header, name, sender, userData); status != 0) return status;
     return b->publish(handle, header, name, sender, userData);
 }
 
@@ -70,10 +68,15 @@ ModuleStatus ProcessBroker::request(void* handle, uint64_t replyIndex, void* con
                                     const wchar_t* userData, uint32_t timeoutMs) {
     Broker* b = broker();
     if (!b) return MODULE_STATUS_APP_SERVICE_UNAVAILABLE;
-    if (transport_ && header && name && sender && userData) {
-        if (ModuleStatus status = transport_->admit(name, sender, userData); status != 0) return status;
-    }
+    if (ModuleStatus status = admit(header, name, sender, userData); status != 0) return status;
     return b->request(handle, replyIndex, context, callback, header, name, sender, userData, timeoutMs);
+}
+
+ModuleStatus ProcessBroker::admit(const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
+                                  const wchar_t* userData) {
+    // A call the broker refuses anyway (a missing argument) is left to it.
+    if (!transport_ || !header || !name || !sender || !userData) return MODULE_STATUS_SUCCESS;
+    return transport_->admit(name, sender, userData);
 }
 
 uint32_t ProcessBroker::subscribe(void* handle, void* context, BusMessageCallback callback, const wchar_t* name) {

@@ -37,6 +37,9 @@ public:
     size_t openHandleCount();
 
 private:
+    // What the transport says of a message before the broker takes it (e.g. too large to
+    // carry); success without a transport.
+    ModuleStatus admit(const MessageHeader* header, const wchar_t* name, const wchar_t* sender, const wchar_t* userData);
     Broker* broker() { return transport_ ? &transport_->broker() : local_.get(); }
 
     // At most one of them is set.

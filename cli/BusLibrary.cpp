@@ -83,7 +83,6 @@ void WarnWithoutBus(const char* command, const char* consequence) {
 }
 
 bool OpenCommandBus(BusLibrary& bus, void** handle, std::string* error) {
-    constexpr uint32_t kFrameworkVersion = 1006000;
     if (!bus.load(platform::ExecutableFolder() + platform::LibraryFileName(L"BusBroker"), kFrameworkVersion)) {
         *error = bus.error();
         return false;

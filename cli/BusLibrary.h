@@ -7,10 +7,16 @@
 
 #include <glimmerpane/abi.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace glimmerpane::cli {
+
+// The framework version this program hands the libraries' CreateObject, as the suite does.
+inline constexpr uint32_t kFrameworkVersion = 1006000;
+// The message the module publishes its tile payloads as.
+inline constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
 
 class BusLibrary {
 public:

@@ -47,9 +47,7 @@ const char* const kCommonOptionsHelp =
 
 namespace {
 
-constexpr uint32_t kFrameworkVersion = 1006000;
 constexpr int kExitOutputClosed = 141;  // as a shell reports a command ended by SIGPIPE
-constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
 constexpr const wchar_t* kSuiteSender = L"Simulated suite";
 
 using Clock = std::chrono::steady_clock;

@@ -28,7 +28,6 @@
 namespace glimmerpane::cli {
 namespace {
 
-constexpr const wchar_t* kTileMessage = L"messaging.message.processed";
 using Clock = std::chrono::steady_clock;
 
 // The latest payload and how many have come.

@@ -2,7 +2,6 @@
 #include "base/Utf.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <type_traits>
 
