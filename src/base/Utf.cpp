@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "base/WideVector.h"
 
 namespace glimmerpane::base {
 
@@ -147,7 +145,7 @@ size_t Utf16Length(std::wstring_view wide) {
     // take a surrogate pair, everything else one unit (a lone surrogate or a value beyond
     // U+10FFFF becomes U+FFFD).
     size_t pairs = 0, at = 0;
-#if defined(__SSE2__)
+#if defined(GP_WIDE_VECTOR)
     // unit - 0x10000 < 0x100000 compared as unsigned numbers: SSE2 compares signed, so both
     // sides have their sign bit flipped. A true compare is -1, so each lane counts down;
     // runs of 2^20 steps keep the 32-bit lanes far from overflow.
@@ -155,7 +153,7 @@ size_t Utf16Length(std::wstring_view wide) {
     const __m128i offset = _mm_set1_epi32(0x10000), sign = _mm_set1_epi32(INT32_MIN);
     const __m128i limit = _mm_xor_si128(_mm_set1_epi32(0x100000), sign);
     const auto pairMask = [&](const wchar_t* from) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i units = LoadWide(from);
         return _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(units, offset), sign), limit);
     };
     while (wide.size() - at >= kStep) {

@@ -7,10 +7,8 @@
 #include <climits>
 #include <locale>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "base/WideVector.h"
 #include "etwlogging/LogCall.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/LanguageIds.h"
@@ -145,21 +143,19 @@ bool PlaceHolders::_Impl::getTileXML(std::wstring& xml, TileContent content, con
 
 namespace {
 
-// How many characters from text on the SSE2 scan found nothing to escape in: a whole number
-// of 16-byte blocks, stopping at the block that holds the first one. Most values hold none.
+// How many characters from text on the vector scan found nothing to escape in: a whole
+// number of vectors, stopping at the one that holds the first. Most values hold none.
 size_t CleanPrefix(const std::wstring& text) {
     size_t at = 0;
-#if defined(__SSE2__)
-    constexpr size_t kPerBlock = 16 / sizeof(wchar_t);
-    const auto equal = [](__m128i v, wchar_t c) {
-        if constexpr (sizeof(wchar_t) == 4) return _mm_cmpeq_epi32(v, _mm_set1_epi32(c));
-        else return _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(c)));
-    };
-    for (; at + kPerBlock <= text.size(); at += kPerBlock) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        const __m128i hits = _mm_or_si128(_mm_or_si128(equal(v, L'&'), equal(v, L'<')),
-                                          _mm_or_si128(_mm_or_si128(equal(v, L'>'), equal(v, L'"')), equal(v, L'\'')));
-        if (_mm_movemask_epi8(hits) != 0) break;
+#if defined(GP_WIDE_VECTOR)
+    namespace base = glimmerpane::base;
+    for (; at + base::kWidePerVector <= text.size(); at += base::kWidePerVector) {
+        const __m128i v = base::LoadWide(text.data() + at);
+        const __m128i hits =
+            _mm_or_si128(_mm_or_si128(base::EqualWide(v, L'&'), base::EqualWide(v, L'<')),
+                         _mm_or_si128(_mm_or_si128(base::EqualWide(v, L'>'), base::EqualWide(v, L'"')),
+                                      base::EqualWide(v, L'\'')));
+        if (base::WideMask(hits) != 0) break;
     }
 #endif
     return at;

@@ -8,10 +8,8 @@
 #include <string_view>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "base/WideVector.h"
 #include "etwlogging/LogCall.h"
 #include "platform/LanguageIds.h"
 
@@ -26,35 +24,21 @@ bool NeedsEscape(wchar_t c) {
 
 constexpr size_t kBlock = 8;
 
-// Bit k is set when from[k] needs an escape, for the eight characters from on. SSE2 is part
-// of every x86-64 processor; elsewhere the plain loop does the same.
+// Bit k is set when from[k] needs an escape, for the eight characters from on.
 unsigned EscapeMask(const wchar_t* from) {
-#if defined(__SSE2__)
-    if constexpr (sizeof(wchar_t) == 4) {
-        // Signed compares: a unit at or above 2^31 is no control character, hence the > -1.
-        const auto hits = [](__m128i v) {
-            const __m128i control =
-                _mm_and_si128(_mm_cmplt_epi32(v, _mm_set1_epi32(0x20)), _mm_cmpgt_epi32(v, _mm_set1_epi32(-1)));
-            const __m128i quoteOrBackslash =
-                _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(L'"')), _mm_cmpeq_epi32(v, _mm_set1_epi32(L'\\')));
-            return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(control, quoteOrBackslash))));
-        };
-        return hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))) |
-               hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4))) << 4;
-    } else {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        // A unit at most 0x1F saturates to zero.
-        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x1F)), _mm_setzero_si128());
-        const __m128i quoteOrBackslash =
-            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'"')), _mm_cmpeq_epi16(v, _mm_set1_epi16(L'\\')));
-        const __m128i hits = _mm_or_si128(control, quoteOrBackslash);
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(hits, _mm_setzero_si128()))) & 0xFFu;
+    unsigned mask = 0;
+#if defined(GP_WIDE_VECTOR)
+    namespace base = glimmerpane::base;
+    for (size_t k = 0; k < kBlock; k += base::kWidePerVector) {
+        const __m128i characters = base::LoadWide(from + k);
+        const __m128i hits = _mm_or_si128(base::BelowWide(characters, 0x20),
+                                          _mm_or_si128(base::EqualWide(characters, L'"'), base::EqualWide(characters, L'\\')));
+        mask |= base::WideMask(hits) << k;
     }
 #else
-    unsigned mask = 0;
     for (size_t k = 0; k < kBlock; ++k) mask |= (NeedsEscape(from[k]) ? 1u : 0u) << k;
-    return mask;
 #endif
+    return mask;
 }
 
 // Appends text as a JSON string with the escaping of RapidJSON's writer (no flags, wide
